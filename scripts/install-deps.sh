@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages needed to build, test, benchmark and demo oxlnetutils. Does nothing when
+# every package is already present.
+set -euo pipefail
+
+packages=(
+    g++ cmake ninja-build pkg-config make git python3 openssl ca-certificates
+    libcurl4-openssl-dev libssl-dev libxml2-dev libc-ares-dev duktape-dev
+    libgtest-dev libgmock-dev googletest libbenchmark-dev libcpp-httplib-dev
+    dnsmasq-base tinyproxy iproute2 curl
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$p")
+    fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "installing: ${missing[*]}"
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then
+    sudo="sudo"
+fi
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
