@@ -1,0 +1,199 @@
+#include "oxl/runtime/SecureString.h"
+
+#include <openssl/crypto.h>
+#include <openssl/evp.h>
+#include <openssl/rand.h>
+
+#include <array>
+#include <climits>
+#include <cstring>
+#include <vector>
+
+namespace oxl {
+
+namespace {
+
+constexpr std::size_t KEY_SIZE = 32;
+constexpr std::size_t IV_SIZE = 16;
+constexpr std::size_t BLOCK_SIZE = 16;
+
+// The key is never stored whole: each byte is derived from one pair of these constants. The arrays are
+// read through volatile so that the compiler cannot fold the finished key into the binary.
+volatile const unsigned char KEY_PART_A[KEY_SIZE] = {
+    0x3c, 0x91, 0x5e, 0xd2, 0x07, 0xa8, 0x6f, 0x14, 0xbb, 0x42, 0xe9, 0x70, 0x1d, 0xc6, 0x83, 0x2a,
+    0xf5, 0x58, 0x0e, 0x9b, 0x61, 0xd7, 0x34, 0xac, 0x4f, 0x12, 0x87, 0xe0, 0x79, 0x2d, 0xb6, 0x53};
+volatile const unsigned char KEY_PART_B[KEY_SIZE] = {
+    0xa7, 0x1b, 0xc4, 0x68, 0xf3, 0x2e, 0x95, 0x0c, 0x5a, 0xdf, 0x36, 0x81, 0xe4, 0x49, 0x7c, 0x10,
+    0x2f, 0xb8, 0x63, 0xd6, 0x0a, 0x9e, 0x45, 0xf1, 0x87, 0x3b, 0xc0, 0x5d, 0x16, 0xea, 0x74, 0x99};
+
+unsigned char deriveKeyByte(unsigned char a, unsigned char b) {
+    const unsigned rotated = ((b << 3) | (b >> 5)) & 0xFFu;
+    return static_cast<unsigned char>(((a ^ rotated) * 167u + 0x5Bu) & 0xFFu);
+}
+
+// Heap bytes that are wiped before they are released.
+class WipedBuffer {
+  public:
+    explicit WipedBuffer(std::size_t size = 0) : bytes_(size) {}
+    ~WipedBuffer() { wipe(); }
+    WipedBuffer(const WipedBuffer&) = delete;
+    WipedBuffer& operator=(const WipedBuffer&) = delete;
+
+    unsigned char* data() { return bytes_.data(); }
+    const unsigned char* data() const { return bytes_.data(); }
+    std::size_t size() const { return bytes_.size(); }
+    bool empty() const { return bytes_.empty(); }
+    // Shrinks without reallocating, so no unwiped copy is left behind.
+    void truncate(std::size_t size) {
+        if (size < bytes_.size()) {
+            OPENSSL_cleanse(bytes_.data() + size, bytes_.size() - size);
+            bytes_.resize(size);
+        }
+    }
+    void wipe() {
+        if (!bytes_.empty()) {
+            OPENSSL_cleanse(bytes_.data(), bytes_.size());
+        }
+    }
+
+  private:
+    std::vector<unsigned char> bytes_;
+};
+
+class Key {
+  public:
+    Key() {
+        for (std::size_t i = 0; i < KEY_SIZE; ++i) {
+            bytes_[i] = deriveKeyByte(KEY_PART_A[i], KEY_PART_B[i]);
+        }
+    }
+    ~Key() { OPENSSL_cleanse(bytes_.data(), bytes_.size()); }
+    Key(const Key&) = delete;
+    Key& operator=(const Key&) = delete;
+    const unsigned char* data() const { return bytes_.data(); }
+
+  private:
+    std::array<unsigned char, KEY_SIZE> bytes_{};
+};
+
+struct CipherCtxDeleter {
+    void operator()(EVP_CIPHER_CTX* ctx) const { EVP_CIPHER_CTX_free(ctx); }
+};
+using CipherCtx = std::unique_ptr<EVP_CIPHER_CTX, CipherCtxDeleter>;
+
+}  // namespace
+
+struct SecureStringData {
+    explicit SecureStringData(std::size_t cipherRoom) : cipherText(cipherRoom) {}
+    ~SecureStringData() { OPENSSL_cleanse(iv.data(), iv.size()); }
+    SecureStringData(const SecureStringData&) = delete;
+    SecureStringData& operator=(const SecureStringData&) = delete;
+
+    bool empty = true;
+    std::array<unsigned char, IV_SIZE> iv{};
+    WipedBuffer cipherText;
+};
+
+void secureWipe(std::string& text) noexcept {
+    // resize within capacity does not reallocate and zero-fills the spare bytes.
+    text.resize(text.capacity());
+    if (!text.empty()) {
+        OPENSSL_cleanse(text.data(), text.size());
+    }
+    text.clear();
+}
+
+WipedString& WipedString::operator=(WipedString&& other) noexcept {
+    if (this != &other) {
+        secureWipe(text_);
+        text_ = std::move(other.text_);
+        secureWipe(other.text_);
+    }
+    return *this;
+}
+
+SecureString::SecureString() = default;
+
+SecureString::SecureString(const std::string& text) {
+    store(text.data(), text.size());
+}
+
+SecureString::SecureString(const char* text) {
+    if (text != nullptr) {
+        store(text, std::strlen(text));
+    }
+}
+
+SecureString::SecureString(const char* data, std::size_t length) {
+    if (data != nullptr) {
+        store(data, length);
+    }
+}
+
+void SecureString::store(const char* text, std::size_t length) {
+    if (length == 0 || length > static_cast<std::size_t>(INT_MAX) - 2 * BLOCK_SIZE) {
+        return;
+    }
+    // CBC with padding needs at most one extra block; the second is slack.
+    auto data = std::make_shared<SecureStringData>(length + 2 * BLOCK_SIZE);
+    if (RAND_bytes(data->iv.data(), static_cast<int>(data->iv.size())) != 1) {
+        return;
+    }
+    CipherCtx ctx(EVP_CIPHER_CTX_new());
+    if (!ctx) {
+        return;
+    }
+    int written = 0;
+    int finalWritten = 0;
+    {
+        const Key key;
+        if (EVP_EncryptInit_ex(ctx.get(), EVP_aes_256_cbc(), nullptr, key.data(), data->iv.data()) != 1 ||
+            EVP_EncryptUpdate(ctx.get(), data->cipherText.data(), &written,
+                              reinterpret_cast<const unsigned char*>(text), static_cast<int>(length)) != 1 ||
+            EVP_EncryptFinal_ex(ctx.get(), data->cipherText.data() + written, &finalWritten) != 1) {
+            return;
+        }
+    }
+    data->cipherText.truncate(static_cast<std::size_t>(written) + static_cast<std::size_t>(finalWritten));
+    data->empty = false;
+    data_ = std::move(data);
+}
+
+std::string SecureString::getString() const {
+    if (!data_ || data_->empty || data_->cipherText.empty()) {
+        return {};
+    }
+    CipherCtx ctx(EVP_CIPHER_CTX_new());
+    if (!ctx) {
+        return {};
+    }
+    WipedBuffer clear(data_->cipherText.size() + BLOCK_SIZE);
+    int written = 0;
+    int finalWritten = 0;
+    {
+        const Key key;
+        if (EVP_DecryptInit_ex(ctx.get(), EVP_aes_256_cbc(), nullptr, key.data(), data_->iv.data()) != 1 ||
+            EVP_DecryptUpdate(ctx.get(), clear.data(), &written, data_->cipherText.data(),
+                              static_cast<int>(data_->cipherText.size())) != 1 ||
+            EVP_DecryptFinal_ex(ctx.get(), clear.data() + written, &finalWritten) != 1) {
+            return {};
+        }
+    }
+    const auto length = static_cast<std::size_t>(written) + static_cast<std::size_t>(finalWritten);
+    return std::string(reinterpret_cast<const char*>(clear.data()), length);
+}
+
+bool SecureString::empty() const noexcept {
+    return !data_ || data_->empty;
+}
+
+bool SecureString::equals(const SecureString& other) const {
+    if (sharesDataWith(other)) {
+        return true;
+    }
+    const WipedString mine = getWiped();
+    const WipedString theirs = other.getWiped();
+    return mine.str() == theirs.str();
+}
+
+}  // namespace oxl
