@@ -4,7 +4,10 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <string>
+#include <thread>
 
 #include "oxl/runtime/Mutex.h"
 #include "oxl/runtime/Timer.h"
@@ -22,26 +25,38 @@ class BackgroundTimerImpl : public OXLSystemMonitor::AppEventObserver,
                             public OXLSystemMonitor::PowerEventObserver,
                             public oxl::Timer {
   public:
+    using Clock = std::function<std::chrono::system_clock::time_point()>;
+
     // Arms the timer unless the duration is 0.
     BackgroundTimerImpl(std::weak_ptr<BackgroundTimerCallback> callback,
                         const std::chrono::seconds& duration);
+    // Same, with the wall clock used to decide whether a wake-up comes after the due time (tests move it).
+    BackgroundTimerImpl(std::weak_ptr<BackgroundTimerCallback> callback, const std::chrono::seconds& duration,
+                        Clock clock);
     ~BackgroundTimerImpl() override;
 
     void onTimer() override;
     void onAppEvent(OXLSystemMonitor::AppEventType type) override;
     void onPowerEvent(OXLSystemMonitor::PowerEventType type) override;
     bool isExpired() const;
+    // Disarms the timer and waits for a notification in progress on another thread; afterwards the callback
+    // is not called by this object any more.
+    void killTimer();
 
   private:
-    // Marks the timer expired if the due time has passed; true when this call did so.
-    bool expireIfDue();
+    void onWakeEvent(const char* source, const char* operation, int type, const std::string& typeText);
     void notifyCallback();
 
-    std::weak_ptr<BackgroundTimerCallback> callback_;
+    const std::weak_ptr<BackgroundTimerCallback> callback_;
     const std::int64_t duration_;  // seconds
-    std::int64_t startTime_ = 0;   // system clock, 100-ns ticks
+    const Clock clock_;
+    std::int64_t startTime_ = 0;  // system clock, 100-ns ticks since the epoch
     bool expired_ = false;
+    bool cancelled_ = false;
+    int notifying_ = 0;  // notifications from wake-up events now running
+    std::thread::id notifyingThread_;
     mutable oxl::Mutex mutex_;
+    oxl::Condition notifyDone_;
 };
 
 class BackgroundTimer {
@@ -60,7 +75,8 @@ class BackgroundTimer {
     virtual bool isSet();
 
   private:
-    void dropTimerLocked();
+    // Disarms a timer taken out of timer_, outside mutex_ so that a running callback may use this object.
+    static void dispose(const std::shared_ptr<BackgroundTimerImpl>& timer);
 
     oxl::Mutex mutex_;
     std::shared_ptr<BackgroundTimerImpl> timer_;

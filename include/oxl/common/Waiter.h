@@ -8,6 +8,7 @@ namespace oxl::common {
 class Waiter {
   public:
     explicit Waiter(unsigned int seconds);
+    // A step of 0 is taken as 1 ms so that the waiter still expires.
     Waiter(unsigned int seconds, unsigned int stepMs);
     Waiter(const Waiter&) = delete;
     Waiter& operator=(const Waiter&) = delete;

@@ -1,6 +1,7 @@
 // Units of work run by a ThreadPool.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -40,7 +41,7 @@ class BlockingTask : public Task {
   private:
     Event done_;
     std::shared_ptr<Task> task_;
-    bool abandoned_ = false;
+    std::atomic<bool> abandoned_{false};
 };
 
 }  // namespace oxl

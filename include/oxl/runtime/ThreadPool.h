@@ -17,9 +17,9 @@ class ThreadPool;
 
 using TaskQueue = std::deque<std::shared_ptr<Task>>;
 
-// The loop shared by every thread of one pool. It outlives the pool while threads still run: the last
-// thread to leave deletes it.
-class PoolWorker : public Runnable {
+// The loop shared by every thread of one pool. Each thread holds a reference, so the worker outlives the
+// pool while threads still run and the last thread to leave releases it.
+class PoolWorker : public Runnable, public std::enable_shared_from_this<PoolWorker> {
   public:
     PoolWorker(ThreadPool* pool, std::shared_ptr<TaskQueue> normalQueue,
                std::shared_ptr<TaskQueue> priorityQueue, std::shared_ptr<Mutex> queueMutex,
@@ -75,10 +75,8 @@ class ThreadPool {
     std::size_t getQueuedCount() const;
 
   private:
-    void init(std::chrono::milliseconds idleTimeout);
-
     const std::string name_;
-    PoolWorker* worker_ = nullptr;
+    std::shared_ptr<PoolWorker> worker_;
     std::shared_ptr<TaskQueue> normalQueue_;
     std::shared_ptr<TaskQueue> priorityQueue_;
     std::shared_ptr<Mutex> queueMutex_;

@@ -1,0 +1,62 @@
+#include "oxl/runtime/Event.h"
+
+#include <chrono>
+
+namespace oxl {
+
+Event::Event(bool autoReset) : autoReset_(autoReset) {}
+
+bool Event::set() {
+    ScopedLock lock(mutex_);
+    if (!signalled_) {
+        signalled_ = true;
+        if (autoReset_) {
+            condition_.notifyOne();
+        } else {
+            condition_.notifyAll();
+        }
+    }
+    return true;
+}
+
+bool Event::wait() {
+    ScopedLock lock(mutex_);
+    while (!signalled_) {
+        condition_.wait(mutex_);
+    }
+    if (autoReset_) {
+        signalled_ = false;
+    }
+    return true;
+}
+
+bool Event::wait(long timeoutMs) {
+    if (timeoutMs < 0) {
+        return false;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    ScopedLock lock(mutex_);
+    while (!signalled_) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            return false;
+        }
+        condition_.wait(mutex_, static_cast<long>(left.count()));
+    }
+    if (autoReset_) {
+        signalled_ = false;
+    }
+    return true;
+}
+
+bool Event::reset() {
+    if (autoReset_) {
+        return false;
+    }
+    ScopedLock lock(mutex_);
+    signalled_ = false;
+    return true;
+}
+
+}  // namespace oxl

@@ -1,0 +1,48 @@
+#include "oxl/runtime/Task.h"
+
+#include <cxxabi.h>
+
+#include <cstdlib>
+#include <typeinfo>
+
+namespace oxl {
+
+Task::Task() : classPrefix_("class ") {}
+
+Task::~Task() = default;
+
+std::string Task::getName() {
+    const char* raw = typeid(*this).name();
+    int status = 0;
+    std::unique_ptr<char, void (*)(void*)> demangled(abi::__cxa_demangle(raw, nullptr, nullptr, &status),
+                                                     std::free);
+    std::string name = (status == 0 && demangled) ? demangled.get() : raw;
+    if (!classPrefix_.empty() && name.compare(0, classPrefix_.size(), classPrefix_) == 0) {
+        name.erase(0, classPrefix_.size());
+    }
+    return name;
+}
+
+BlockingTask::BlockingTask(std::shared_ptr<Task> task) : done_(true), task_(std::move(task)) {}
+
+void BlockingTask::execute() {
+    if (task_) {
+        task_->execute();
+    }
+    done_.set();
+}
+
+std::string BlockingTask::getName() {
+    return "BT-" + (task_ ? task_->getName() : std::string());
+}
+
+void BlockingTask::waitDone() {
+    done_.wait();
+}
+
+void BlockingTask::abandon() {
+    abandoned_ = true;
+    done_.set();
+}
+
+}  // namespace oxl
