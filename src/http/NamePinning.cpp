@@ -88,28 +88,30 @@ std::vector<NamePinning::Entry> NamePinning::entries() const {
     return list;
 }
 
+std::vector<std::string> NamePinning::resolveLines() const {
+    std::vector<std::string> lines;
+    std::lock_guard<std::mutex> lock(mutex_);
+    // Removals first, so that a later pin of the same name is not undone.
+    for (const auto& [host, port] : retired_) {
+        lines.push_back("-" + host + ":" + std::to_string(port));
+    }
+    for (const auto& [key, address] : pins_) {
+        const bool v6 = address.find(':') != std::string::npos;
+        lines.push_back(key.first + ":" + std::to_string(key.second) + ":" +
+                        (v6 ? "[" + address + "]" : address));
+    }
+    return lines;
+}
+
 NamePinning::Applied NamePinning::applyTo(void* curlHandle) const {
     Applied applied;
     if (curlHandle == nullptr) {
         applied.ok_ = false;
         return applied;
     }
-    std::vector<std::string> lines;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        // Removals first, so that a later pin of the same name is not undone.
-        for (const auto& [host, port] : retired_) {
-            lines.push_back("-" + host + ":" + std::to_string(port));
-        }
-        for (const auto& [key, address] : pins_) {
-            const bool v6 = address.find(':') != std::string::npos;
-            lines.push_back(key.first + ":" + std::to_string(key.second) + ":" +
-                            (v6 ? "[" + address + "]" : address));
-        }
-    }
-    if (lines.empty()) {
-        return applied;
-    }
+    const std::vector<std::string> lines = resolveLines();
+    // With nothing to pin the option is still set (to null) so that a reused handle drops a list it may
+    // still point at.
     for (const auto& line : lines) {
         curl_slist* next = curl_slist_append(applied.list_.get(), line.c_str());
         if (next == nullptr) {

@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include "oxl/common/DefaultPoliciesStore.h"
+#include "oxl/common/ScopedWinSockInitialiser.h"
 #include "oxl/http/NamePinning.h"
 #include "oxl/ip/HostnameValidator.h"
 #include "oxl/ip/IpFamilyPreferencePolicy.h"
@@ -134,6 +135,7 @@ ConnectionInformationResult ConnectionInformation::getConnectionInformationForHo
         return ConnectionInformationResult(ConnectionInformationResult::ErrorInvalidParameter, {}, {});
     }
 
+    ScopedWinSockInitialiser sockets;
     // Declared before the handle so that the resolve list outlives every use the handle makes of it.
     oxl::http::NamePinning::Applied pins;
     EasyHandle handle(curl_easy_init());

@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <sys/types.h>
 
+#include "oxl/common/ScopedWinSockInitialiser.h"
 #include "oxl/ip/HostnameValidator.h"
 #include "oxl/log/Log.h"
 
@@ -21,6 +22,7 @@ int numericFamily(const std::string& address) {
     if (address.empty()) {
         return 0;
     }
+    ScopedWinSockInitialiser sockets;
     addrinfo hints{};
     hints.ai_flags = AI_NUMERICHOST;
     addrinfo* result = nullptr;

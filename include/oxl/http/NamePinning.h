@@ -60,6 +60,9 @@ class NamePinning {
     // Sorted by host, then port.
     std::vector<Entry> entries() const;
 
+    // The CURLOPT_RESOLVE lines applyTo would set: removals ("-host:port") first, then "host:port:address".
+    std::vector<std::string> resolveLines() const;
+
     // Sets CURLOPT_RESOLVE on a libcurl easy handle (CURL*). Pins removed earlier are sent as removals so
     // that a reused handle forgets them.
     Applied applyTo(void* curlHandle) const;
