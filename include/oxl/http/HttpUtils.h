@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace oxl::http {
 
@@ -33,6 +34,7 @@ class HttpUtils {
     static bool checkUrlForIpV6(const std::string& url);
     // Percent-encodes blanks and bytes of 0x80 and above; everything else, "%" included, is kept.
     static std::string encodeForHttp(const std::string& text);
+    static std::string getProxyFromList(const std::string& scheme, const std::vector<std::string>& entries);
 };
 
 }  // namespace oxl::http
