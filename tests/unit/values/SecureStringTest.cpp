@@ -1,0 +1,140 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "oxl/runtime/SecureString.h"
+
+using oxl::SecureString;
+
+namespace {
+
+std::string binaryText() {
+    std::string s;
+    for (int i = 0; i < 256; ++i) {
+        s += static_cast<char>(i);
+    }
+    return s + std::string("\0\0\xff", 3);
+}
+
+}  // namespace
+
+TEST(SecureStringTest, RoundTrips) {
+    std::vector<std::string> texts = {
+        "a",          "password",           "p\xC3\xA4ssw\xC3\xB6rd \xE2\x82\xAC",
+        binaryText(), std::string(1, '\0'), std::string(1 << 20, 'x'),
+    };
+    // every length around the cipher's 16-byte blocks
+    for (size_t n : {15, 16, 17, 31, 32, 33, 47, 48, 49}) {
+        std::string s(n, '\0');
+        for (size_t i = 0; i < n; ++i) {
+            s[i] = static_cast<char>('A' + i % 26);
+        }
+        texts.push_back(s);
+    }
+    for (const auto& text : texts) {
+        SCOPED_TRACE(text.size());
+        const SecureString secure(text);
+        EXPECT_FALSE(secure.empty());
+        EXPECT_EQ(secure.getString(), text);
+        EXPECT_EQ(secure.getWiped().str(), text);
+        // a second read gives the same text
+        EXPECT_EQ(secure.getString(), text);
+    }
+}
+
+TEST(SecureStringTest, EmptyInputsStoreNothing) {
+    const SecureString cases[] = {
+        SecureString(),
+        SecureString(std::string()),
+        SecureString(""),
+        SecureString(static_cast<const char*>(nullptr)),
+        SecureString(nullptr, 10),
+        SecureString("abc", 0),
+    };
+    for (const auto& s : cases) {
+        EXPECT_TRUE(s.empty());
+        EXPECT_EQ(s.getString(), "");
+    }
+    EXPECT_EQ(SecureString("ab\0cd", 5).getString(), std::string("ab\0cd", 5));
+    EXPECT_EQ(SecureString("ab\0cd").getString(), "ab");
+}
+
+TEST(SecureStringTest, CopiesShareDataUntilReassigned) {
+    SecureString original("token-1");
+    SecureString copy = original;
+    EXPECT_TRUE(copy.sharesDataWith(original));
+    EXPECT_EQ(copy.getString(), "token-1");
+
+    copy = SecureString("token-2");
+    EXPECT_FALSE(copy.sharesDataWith(original));
+    EXPECT_EQ(original.getString(), "token-1");
+    EXPECT_EQ(copy.getString(), "token-2");
+
+    // Separately stored equal texts do not share data.
+    EXPECT_FALSE(SecureString("same").sharesDataWith(SecureString("same")));
+}
+
+TEST(SecureStringTest, EqualsComparesClearTexts) {
+    struct Case {
+        SecureString a;
+        SecureString b;
+        bool equal;
+    };
+    const SecureString shared("shared");
+    const Case cases[] = {
+        {SecureString("same"), SecureString("same"), true},
+        {SecureString("same"), SecureString("Same"), false},
+        {SecureString("same"), SecureString("same "), false},
+        {SecureString(), SecureString(""), true},
+        {SecureString(), SecureString("a"), false},
+        {shared, shared, true},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.a.equals(c.b), c.equal);
+        EXPECT_EQ(c.b.equals(c.a), c.equal);
+    }
+}
+
+TEST(SecureStringTest, SharedCopiesReadConcurrently) {
+    const SecureString secret(std::string(1000, 's') + "end");
+    std::atomic<int> mismatches{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([copy = secret, &mismatches] {
+            for (int i = 0; i < 200; ++i) {
+                if (copy.getString() != std::string(1000, 's') + "end") {
+                    ++mismatches;
+                }
+            }
+        });
+    }
+    for (auto& t : threads) {
+        t.join();
+    }
+    EXPECT_EQ(mismatches.load(), 0);
+}
+
+TEST(SecureStringTest, WipingClearsTheWholeBuffer) {
+    std::string text = "a secret that is long enough to live on the heap";
+    text.reserve(200);
+    const char* buffer = text.data();
+    const size_t capacity = text.capacity();
+    oxl::secureWipe(text);
+    EXPECT_TRUE(text.empty());
+    // clear() keeps the allocation, so the old bytes can still be inspected.
+    ASSERT_EQ(text.data(), buffer);
+    for (size_t i = 0; i < capacity; ++i) {
+        ASSERT_EQ(buffer[i], '\0') << "at " << i;
+    }
+
+    oxl::WipedString a(std::string("first"));
+    oxl::WipedString b(std::move(a));
+    EXPECT_TRUE(a.empty());  // NOLINT(bugprone-use-after-move): the move wipes the source
+    EXPECT_EQ(b.str(), "first");
+    a = std::move(b);
+    EXPECT_EQ(a.str(), "first");
+    EXPECT_TRUE(b.empty());  // NOLINT(bugprone-use-after-move)
+}
