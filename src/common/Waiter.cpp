@@ -20,8 +20,8 @@ void Waiter::wait() {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(stepMs_);
     ScopedLock lock(mutex_);
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
             break;
         }

@@ -84,8 +84,8 @@ void PoolWorker::run() {
                 mayRetire = true;
                 continue;
             }
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
+            const auto left =
+                std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
             if (left.count() > 0) {
                 wakeup_.wait(*queueMutex_, static_cast<long>(left.count()));
                 continue;
