@@ -12,7 +12,7 @@ namespace oxl::common {
 class FailureManagementPolicy : public InputIndependentPolicy {
   public:
     struct FailureManagementValue {
-        enum Value {
+        enum Value : int {
             IGNORE_SOFT_FAILURE = 0,
             IGNORE_HARD_FAILURE = 1,
             ALWAYS_IGNORE_FAILURE = 2,

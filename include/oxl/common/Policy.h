@@ -11,7 +11,7 @@ namespace oxl::common {
 class Policy {
   public:
     struct PolicyNature {
-        enum Nature {
+        enum Nature : int {
             EDGE_USAGE = 0,
             FAILURE_MANAGEMENT = 1,
             INVALID_CERT_MANAGEMENT = 2,
@@ -25,7 +25,7 @@ class Policy {
     };
 
     struct PolicyEnforcingResult {
-        enum EnforcingResult {
+        enum EnforcingResult : int {
             SUCCESS = 0,
             NOT_ENFORCEABLE = 1,
             ENFORCING_FAILURE = 2,
@@ -33,7 +33,7 @@ class Policy {
     };
 
     struct PolicyFailureClass {
-        enum FailureClass {
+        enum FailureClass : int {
             HARD_FAILURE = 0,
             SOFT_FAILURE = 1,
         };

@@ -9,7 +9,7 @@ namespace oxl::ip {
 
 class ConnectionInformationResult {
   public:
-    enum Result {
+    enum Result : int {
         Success = 0,
         ErrorInvalidParameter = 1,
         ErrorCouldNotConnect = 2,

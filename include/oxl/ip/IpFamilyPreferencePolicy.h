@@ -11,7 +11,7 @@ namespace oxl::ip {
 class IpFamilyPreferencePolicy : public oxl::common::InputIndependentPolicy {
   public:
     struct PolicyValue {
-        enum Value {
+        enum Value : int {
             IPV4_ONLY = 0,
             IPV6_ONLY = 1,
             DUAL_STACK = 2,
