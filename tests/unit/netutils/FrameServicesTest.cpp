@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -32,13 +33,27 @@ std::vector<std::string> lines(const std::string& text) {
     return out;
 }
 
-// Runs the oxlnet tool (path from the test environment) and returns its exit status and standard output.
+// The oxlnet tool: from the test environment, else beside the tests folder of the build.
+std::string toolPath() {
+    if (const char* tool = std::getenv("OXLNET")) {
+        return tool;
+    }
+    std::error_code ec;
+    const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (ec) {
+        return {};
+    }
+    const auto candidate = self.parent_path().parent_path() / "oxlnet";
+    return std::filesystem::exists(candidate, ec) ? candidate.string() : std::string();
+}
+
+// Runs the tool and returns its exit status and standard output.
 bool runTool(const std::string& args, int& status, std::string& out) {
-    const char* tool = std::getenv("OXLNET");
-    if (tool == nullptr) {
+    const std::string tool = toolPath();
+    if (tool.empty()) {
         return false;
     }
-    FILE* pipe = ::popen((std::string(tool) + " " + args + " 2>/dev/null").c_str(), "r");
+    FILE* pipe = ::popen((tool + " " + args + " 2>/dev/null").c_str(), "r");
     if (pipe == nullptr) {
         return false;
     }
@@ -130,7 +145,7 @@ TEST(OxlnetToolTest, VersionAndDemoCommands) {
         int status = -1;
         std::string out;
         if (!runTool(c.args, status, out)) {
-            GTEST_SKIP() << "OXLNET is not set; run through ctest to test the tool";
+            GTEST_SKIP() << "the oxlnet tool was not found (set OXLNET)";
         }
         EXPECT_EQ(status, c.status);
         EXPECT_NE(out.find(c.outputContains), std::string::npos) << out;

@@ -248,8 +248,10 @@ TEST_F(GlobalInitTest, BannerIsLoggedOncePerProcess) {
 }
 
 TEST(OpenSslLockingCallbackTest, SameLockNumberExcludesOthersDifferentOnesDoNot) {
-    constexpr int LOCK_A = 40001;
-    constexpr int LOCK_B = 40002;
+    // Fresh lock numbers on every run, so that repeated runs also see first uses.
+    static int nextLock = 40000;
+    const int LOCK_A = nextLock += 2;
+    const int LOCK_B = LOCK_A + 1;
     const size_t tableBefore = nt::lockTableSize();
 
     nu::openssl_locking_callback(CRYPTO_LOCK | CRYPTO_WRITE, LOCK_A, __FILE__, __LINE__);
@@ -286,7 +288,7 @@ TEST(OpenSslLockingCallbackTest, SameLockNumberExcludesOthersDifferentOnesDoNot)
 }
 
 TEST(OpenSslLockingCallbackTest, CleanupDestroysMutexesButKeepsLockNumbers) {
-    constexpr int LOCK = 40010;
+    constexpr int LOCK = 30000;
     nu::openssl_locking_callback(CRYPTO_LOCK, LOCK, __FILE__, __LINE__);
     nu::openssl_locking_callback(CRYPTO_UNLOCK, LOCK, __FILE__, __LINE__);
     const size_t size = nt::lockTableSize();
