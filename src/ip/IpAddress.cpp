@@ -47,7 +47,9 @@ std::vector<uint8_t> IpAddress::getBytes() const {
         bytes_.assign(p, p + 4);
     } else if (IpUtils::isIpv6Address(address_)) {
         in6_addr addr{};
-        const int rc = inet_pton(AF_INET6, address_.c_str(), &addr);
+        // A zone ("fe80::1%eth0") names the link, not part of the address.
+        const std::string bare = address_.substr(0, address_.find('%'));
+        const int rc = inet_pton(AF_INET6, bare.c_str(), &addr);
         if (rc != 1) {
             OXL_LOG_ERROR(logger(), "inet_pton unable to populate sockAddr.sin6_addr, pton_retval: " << rc);
             return bytes_;

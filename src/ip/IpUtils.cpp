@@ -1,5 +1,6 @@
 #include "oxl/ip/IpUtils.h"
 
+#include <arpa/inet.h>
 #include <curl/curl.h>
 #include <netdb.h>
 #include <sys/socket.h>
@@ -31,6 +32,14 @@ int numericFamily(const std::string& address) {
     }
     const int family = result->ai_family;
     freeaddrinfo(result);
+    // getaddrinfo also takes the legacy IPv4 forms ("10", "127.1", "0x7f.0.0.1"); only the dotted quad is
+    // an IPv4 address here, so that every accepted address has a binary form.
+    if (family == AF_INET) {
+        in_addr unused{};
+        if (inet_pton(AF_INET, address.c_str(), &unused) != 1) {
+            return 0;
+        }
+    }
     return family;
 }
 

@@ -52,7 +52,11 @@ TEST(IpAddressTest, ClassificationIsNumericOnly) {
         {"::ffff:10.0.0.1", false, true},
         {"[::1]", false, false},
         {"2001:db8::1::2", false, false},
-        {"fe80::1%1", false, true},   // numeric scope id
+        {"fe80::1%1", false, true},  // numeric scope id
+        {"127.1", false, false},     // legacy IPv4 shorthands are not addresses here
+        {"10", false, false},
+        {"0x7f.0.0.1", false, false},
+        {"443", false, false},
         {"localhost", false, false},  // a name is never looked up
         {"example.com", false, false},
         {"", false, false},
@@ -91,6 +95,7 @@ TEST(IpAddressTest, BytesAreInNetworkOrder) {
         {"0::1", loopback6},
         {"2001:db8::ff:1", {0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0, 1}},
         {"::ffff:10.1.2.3", {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff, 10, 1, 2, 3}},
+        {"fe80::1%1", {0xfe, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}},
         {"not-an-address", {}},
         {"", {}},
     };
