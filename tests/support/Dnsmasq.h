@@ -7,8 +7,10 @@
 //   ASSERT_TRUE(dns.isRunning()) << dns.log();
 //   oxl::dns::DnsUtilsScopedSetCustomServerAddress server(dns.address());
 //
-// dnsmasq answers NXDOMAIN only under domains declared with addLocalDomain (other unknown names are
-// refused, it has no upstream), and with TTL 0 unless localTtl or a per-record TTL is given.
+// dnsmasq has no upstream: outside the domains declared with addLocalDomain it refuses every question it
+// holds no record for (unknown names, and known names asked for another type). Under a local domain it
+// answers NXDOMAIN for unknown names and an empty answer for other types. TTLs are 0 unless localTtl or a
+// per-record TTL is given.
 #pragma once
 
 #include <sys/types.h>

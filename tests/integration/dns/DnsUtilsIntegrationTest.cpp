@@ -207,7 +207,8 @@ TEST(DnsUtilsScopedServer, NestedScopesRestoreThePreviousServer) {
             oxl::test::LogCapture logs;
             DnsUtilsScopedSetCustomServerAddress invalid("127.0.0.1:0");
             EXPECT_FALSE(invalid.isValid());
-            EXPECT_EQ(1u, logs.count("Invalid DNS server address, keeping the current setting: '127.0.0.1:0'"));
+            EXPECT_EQ(1u,
+                      logs.count("Invalid DNS server address, keeping the current setting: '127.0.0.1:0'"));
             EXPECT_EQ("10.2.2.2", answer());
         }
         EXPECT_EQ("10.1.1.1", answer());
