@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
 
 #include "netutils/GlobalInitTesting.h"
 #include "oxl/log/Log.h"
@@ -49,9 +50,11 @@ struct InitState {
     std::atomic<testing::CurlGlobalInitMem> curlGlobalInitMem{&curl_global_init_mem};
 };
 
+// Never destroyed: a host may call GlobalCleanup from its own static destructors.
 InitState& state() {
-    static InitState s;
-    return s;
+    alignas(InitState) static unsigned char storage[sizeof(InitState)];
+    static InitState* s = ::new (storage) InitState();
+    return *s;
 }
 
 int initLibCurl() {

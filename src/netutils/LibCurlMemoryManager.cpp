@@ -6,6 +6,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <new>
 
 #include "netutils/LibCurlMemoryManagerTesting.h"
 #include "oxl/log/Log.h"
@@ -26,9 +27,11 @@ struct MemoryMap {
     bool firstAllocation = true;
 };
 
+// Never destroyed: libcurl may still free blocks from a host's static destructors at exit.
 MemoryMap& memoryMap() {
-    static MemoryMap map;
-    return map;
+    alignas(MemoryMap) static unsigned char storage[sizeof(MemoryMap)];
+    static MemoryMap* map = ::new (storage) MemoryMap();
+    return *map;
 }
 
 std::atomic<testing::ReleaseObserver> releaseObserver{nullptr};

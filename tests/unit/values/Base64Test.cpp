@@ -149,17 +149,9 @@ TEST(Base64Test, LineBreaksAfterEvery72Characters) {
     }
 }
 
-TEST(Base64Test, VariantsDescribeThemselves) {
+TEST(Base64Test, DecodingTablesInvertTheAlphabets) {
     const Encoding& std64 = Base64Encoding::instance();
     const Encoding& url64 = Base64urlEncoding::instance();
-    EXPECT_NE(&std64, &url64);
-    EXPECT_EQ(&Base64Encoding::instance(), &std64);
-    EXPECT_STREQ(std64.getOutputPadding(), "=");
-    EXPECT_STREQ(std64.getInputPadding(), "=");
-    EXPECT_FALSE(std64.isUrlVariant());
-    EXPECT_STREQ(url64.getOutputPadding(), "%3D");
-    EXPECT_STREQ(url64.getInputPadding(), "=");
-    EXPECT_TRUE(url64.isUrlVariant());
 
     for (const Encoding* enc : {&std64, &url64}) {
         const std::string alphabet = enc->getAlphabet();

@@ -109,6 +109,7 @@ TEST(CookieTest, WrongFieldCountGivesEmptyCookieAndOneLogLine) {
 }
 
 TEST(CookieTest, EqualityComparesWholeLines) {
+    oxl::test::LogCapture logs;
     const std::string raw = line({".corp.test", "TRUE", "/", "FALSE", "0", "X-Auth", "v"});
     const Cookie a(raw);
     const Cookie b(raw);
