@@ -1,0 +1,55 @@
+// Evaluates a proxy auto-configuration (PAC) script: FindProxyForURL(url, host) with the standard helper
+// functions (isPlainHostName, dnsDomainIs, localHostOrDomainIs, isResolvable, isInNet, dnsResolve,
+// myIpAddress, dnsDomainLevels, shExpMatch, weekdayRange, dateRange, timeRange, convert_addr, alert).
+//
+// A PAC script comes from the network and is untrusted: it runs in a forked child process with a memory
+// budget and a wall-clock limit, so that a script that loops, exhausts memory or crashes the engine costs
+// the caller only the time limit. The child never logs and ends with _exit.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace oxl::http {
+
+class PacEvaluator {
+  public:
+    struct Options {
+        // Wall-clock limit for the whole evaluation, name look-ups included.
+        std::chrono::milliseconds timeLimit{5000};
+        // Budget of the script engine's heap; the child's address space is limited on top of it.
+        std::size_t memoryLimitBytes = 64u * 1024u * 1024u;
+        // Addresses dnsResolve answers without asking the resolver (host in lower case -> IPv4 text).
+        std::map<std::string, std::string> pinnedAddresses;
+        // The time the date and time helpers see, in milliseconds since the epoch; the clock when unset.
+        std::optional<long long> fixedTimeMs;
+    };
+
+    struct Result {
+        // True when FindProxyForURL returned a string; `answer` then holds it, otherwise `error` says why.
+        bool success = false;
+        std::string answer;
+        std::string error;
+    };
+
+    // What an answer such as "PROXY a:1; PROXY b:2; DIRECT" asks for. The first usable entry decides:
+    // DIRECT means no proxy; a proxy entry means the proxies listed, in order. Entries the HTTP client
+    // cannot use (SOCKS, HTTPS proxies) are skipped; an answer without a usable entry is INVALID.
+    struct Answer {
+        enum Kind { INVALID, DIRECT, PROXIES };
+        Kind kind = INVALID;
+        std::vector<std::string> proxies;
+    };
+
+    PacEvaluator() = delete;
+
+    static Result evaluate(const std::string& script, const std::string& url, const std::string& host,
+                           const Options& options);
+    static Answer parseAnswer(const std::string& answer);
+};
+
+}  // namespace oxl::http

@@ -1,0 +1,478 @@
+#include "oxl/http/PacEvaluator.h"
+
+#include <arpa/inet.h>
+#include <duktape.h>
+#include <fcntl.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netdb.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include "http/PacHelperScript.h"
+#include "oxl/log/Log.h"
+
+namespace oxl::http {
+
+namespace {
+OXLLogger logger() {
+    static OXLLogger l = OXLLogger_getLogger("oxl.http");
+    return l;
+}
+
+// Longest answer taken from a script; anything longer is not a proxy list.
+constexpr std::size_t MAX_ANSWER_BYTES = 64 * 1024;
+// Room for the engine's own structures and the resolver beyond the script heap budget.
+constexpr std::size_t ADDRESS_SPACE_SLACK = 128u * 1024u * 1024u;
+
+#if defined(__SANITIZE_ADDRESS__)
+// The sanitizer reserves terabytes of shadow memory, so an address-space limit would fail every
+// allocation; the heap budget still applies.
+constexpr bool LIMIT_ADDRESS_SPACE = false;
+#else
+constexpr bool LIMIT_ADDRESS_SPACE = true;
+#endif
+
+// ---- child side: no logging, no locks that another thread of the parent may have held ----
+
+struct ChildContext {
+    int fd = -1;
+    std::size_t used = 0;
+    std::size_t limit = 0;
+    const std::map<std::string, std::string>* pinned = nullptr;
+};
+
+constexpr std::size_t HEADER = 16;  // keeps the returned blocks 16-byte aligned
+
+void writeAll(int fd, const char* data, std::size_t length) {
+    while (length > 0) {
+        const ssize_t n = ::write(fd, data, length);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return;
+        }
+        data += n;
+        length -= static_cast<std::size_t>(n);
+    }
+}
+
+[[noreturn]] void finish(int fd, const char* status, const char* text, std::size_t length, int code) {
+    writeAll(fd, status, std::strlen(status));
+    writeAll(fd, text, std::min(length, MAX_ANSWER_BYTES));
+    ::_exit(code);
+}
+
+void* budgetAlloc(void* udata, duk_size_t size) {
+    auto* c = static_cast<ChildContext*>(udata);
+    if (size > c->limit - c->used) {
+        return nullptr;
+    }
+    void* raw = std::malloc(size + HEADER);
+    if (raw == nullptr) {
+        return nullptr;
+    }
+    std::memcpy(raw, &size, sizeof size);
+    c->used += size;
+    return static_cast<char*>(raw) + HEADER;
+}
+
+void budgetFree(void* udata, void* ptr) {
+    if (ptr == nullptr) {
+        return;
+    }
+    auto* c = static_cast<ChildContext*>(udata);
+    char* raw = static_cast<char*>(ptr) - HEADER;
+    std::size_t size = 0;
+    std::memcpy(&size, raw, sizeof size);
+    c->used -= size;
+    std::free(raw);
+}
+
+void* budgetRealloc(void* udata, void* ptr, duk_size_t size) {
+    if (ptr == nullptr) {
+        return budgetAlloc(udata, size);
+    }
+    if (size == 0) {
+        budgetFree(udata, ptr);
+        return nullptr;
+    }
+    auto* c = static_cast<ChildContext*>(udata);
+    char* raw = static_cast<char*>(ptr) - HEADER;
+    std::size_t old = 0;
+    std::memcpy(&old, raw, sizeof old);
+    if (size > old && size - old > c->limit - c->used) {
+        return nullptr;
+    }
+    void* moved = std::realloc(raw, size + HEADER);
+    if (moved == nullptr) {
+        return nullptr;
+    }
+    std::memcpy(moved, &size, sizeof size);
+    c->used = c->used - old + size;
+    return static_cast<char*>(moved) + HEADER;
+}
+
+void engineFatal(void* udata, const char* message) {
+    const auto* c = static_cast<ChildContext*>(udata);
+    const char* text = message != nullptr ? message : "unknown";
+    char buffer[512];
+    const int n = std::snprintf(buffer, sizeof buffer, "fatal error in the script engine: %s", text);
+    finish(c->fd, "ERR\n", buffer,
+           n > 0 ? std::min<std::size_t>(static_cast<std::size_t>(n), sizeof buffer - 1) : 0, 3);
+}
+
+ChildContext* contextOf(duk_context* ctx) {
+    duk_memory_functions functions;
+    duk_get_memory_functions(ctx, &functions);
+    return static_cast<ChildContext*>(functions.udata);
+}
+
+// Kept apart from the engine callbacks so that nothing with a destructor is alive when the engine may
+// unwind with longjmp.
+bool resolveIpv4(const ChildContext& c, const char* host, char* out, std::size_t outSize) {
+    std::string key(host);
+    std::transform(key.begin(), key.end(), key.begin(),
+                   [](unsigned char ch) { return static_cast<char>(std::tolower(ch)); });
+    if (c.pinned != nullptr) {
+        const auto pinned = c.pinned->find(key);
+        if (pinned != c.pinned->end()) {
+            in_addr address{};
+            if (inet_pton(AF_INET, pinned->second.c_str(), &address) != 1) {
+                return false;
+            }
+            return inet_ntop(AF_INET, &address, out, static_cast<socklen_t>(outSize)) != nullptr;
+        }
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* result = nullptr;
+    if (key.empty() || getaddrinfo(key.c_str(), nullptr, &hints, &result) != 0 || result == nullptr) {
+        return false;
+    }
+    const auto* address = reinterpret_cast<const sockaddr_in*>(result->ai_addr);
+    const bool ok = inet_ntop(AF_INET, &address->sin_addr, out, static_cast<socklen_t>(outSize)) != nullptr;
+    freeaddrinfo(result);
+    return ok;
+}
+
+bool firstInterfaceIpv4(char* out, std::size_t outSize) {
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) != 0) {
+        return false;
+    }
+    bool found = false;
+    for (const ifaddrs* i = list; i != nullptr && !found; i = i->ifa_next) {
+        if (i->ifa_addr == nullptr || i->ifa_addr->sa_family != AF_INET || (i->ifa_flags & IFF_UP) == 0 ||
+            (i->ifa_flags & IFF_LOOPBACK) != 0) {
+            continue;
+        }
+        const auto* address = reinterpret_cast<const sockaddr_in*>(i->ifa_addr);
+        found = inet_ntop(AF_INET, &address->sin_addr, out, static_cast<socklen_t>(outSize)) != nullptr;
+    }
+    freeifaddrs(list);
+    return found;
+}
+
+duk_ret_t jsDnsResolve(duk_context* ctx) {
+    const char* host = duk_safe_to_string(ctx, 0);
+    char address[INET_ADDRSTRLEN] = {};
+    if (resolveIpv4(*contextOf(ctx), host, address, sizeof address)) {
+        duk_push_string(ctx, address);
+    } else {
+        duk_push_null(ctx);
+    }
+    return 1;
+}
+
+duk_ret_t jsMyIpAddress(duk_context* ctx) {
+    char address[INET_ADDRSTRLEN] = {};
+    if (!firstInterfaceIpv4(address, sizeof address)) {
+        std::strcpy(address, "127.0.0.1");
+    }
+    duk_push_string(ctx, address);
+    return 1;
+}
+
+std::size_t currentAddressSpace() {
+    FILE* f = std::fopen("/proc/self/statm", "r");
+    if (f == nullptr) {
+        return 0;
+    }
+    unsigned long pages = 0;
+    const int read = std::fscanf(f, "%lu", &pages);
+    std::fclose(f);
+    return read == 1 ? pages * static_cast<std::size_t>(sysconf(_SC_PAGESIZE)) : 0;
+}
+
+void limitChild(int keepFd, std::size_t heapBudget) {
+    // Inherited descriptors (other evaluations' pipes, sockets) must not stay open in this process.
+    if (keepFd > 3) {
+        ::close_range(3, static_cast<unsigned>(keepFd - 1), 0);
+    }
+    ::close_range(static_cast<unsigned>(keepFd + 1), ~0U, 0);
+    rlimit noCore{0, 0};
+    ::setrlimit(RLIMIT_CORE, &noCore);
+    if (LIMIT_ADDRESS_SPACE) {
+        const std::size_t base = currentAddressSpace();
+        if (base > 0) {
+            const rlim_t limit = base + 2 * heapBudget + ADDRESS_SPACE_SLACK;
+            rlimit as{limit, limit};
+            ::setrlimit(RLIMIT_AS, &as);
+        }
+    }
+}
+
+[[noreturn]] void runChild(int fd, const std::string& script, const std::string& url, const std::string& host,
+                           const PacEvaluator::Options& options) noexcept {
+    ChildContext context;
+    context.fd = fd;
+    context.limit = options.memoryLimitBytes;
+    context.pinned = &options.pinnedAddresses;
+    limitChild(fd, options.memoryLimitBytes);
+
+    duk_context* ctx = duk_create_heap(budgetAlloc, budgetRealloc, budgetFree, &context, engineFatal);
+    if (ctx == nullptr) {
+        const char text[] = "the script engine could not be created";
+        finish(fd, "ERR\n", text, sizeof text - 1, 2);
+    }
+    duk_push_c_function(ctx, jsDnsResolve, 1);
+    duk_put_global_string(ctx, "dnsResolve");
+    duk_push_c_function(ctx, jsMyIpAddress, 0);
+    duk_put_global_string(ctx, "myIpAddress");
+    if (options.fixedTimeMs) {
+        duk_push_number(ctx, static_cast<double>(*options.fixedTimeMs));
+        duk_put_global_string(ctx, "__pacFixedTime");
+    }
+    if (duk_peval_string(ctx, detail::PAC_HELPER_SCRIPT) != 0) {
+        const char* text = duk_safe_to_string(ctx, -1);
+        finish(fd, "ERR\n", text, std::strlen(text), 2);
+    }
+    duk_pop(ctx);
+    if (duk_peval_lstring(ctx, script.data(), script.size()) != 0) {
+        const char* text = duk_safe_to_string(ctx, -1);
+        const std::string message = std::string("the script failed to load: ") + text;
+        finish(fd, "ERR\n", message.data(), message.size(), 0);
+    }
+    duk_pop(ctx);
+    duk_get_global_string(ctx, "FindProxyForURL");
+    if (!duk_is_function(ctx, -1)) {
+        const char text[] = "the script defines no function FindProxyForURL";
+        finish(fd, "ERR\n", text, sizeof text - 1, 0);
+    }
+    duk_push_lstring(ctx, url.data(), url.size());
+    duk_push_lstring(ctx, host.data(), host.size());
+    if (duk_pcall(ctx, 2) != 0) {
+        const char* text = duk_safe_to_string(ctx, -1);
+        const std::string message = std::string("FindProxyForURL threw: ") + text;
+        finish(fd, "ERR\n", message.data(), message.size(), 0);
+    }
+    if (!duk_is_string(ctx, -1)) {
+        const std::string message = std::string("FindProxyForURL returned a value that is not a string: ") +
+                                    duk_safe_to_string(ctx, -1);
+        finish(fd, "ERR\n", message.data(), message.size(), 0);
+    }
+    duk_size_t length = 0;
+    const char* answer = duk_get_lstring(ctx, -1, &length);
+    finish(fd, "OK\n", answer, length, 0);
+}
+
+// ---- parent side ----
+
+class Fd {
+  public:
+    explicit Fd(int fd = -1) : fd_(fd) {}
+    ~Fd() { reset(); }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+    void reset() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+            fd_ = -1;
+        }
+    }
+
+  private:
+    int fd_;
+};
+
+std::string describeStatus(int status) {
+    if (WIFSIGNALED(status)) {
+        return "the evaluation process was ended by signal " + std::to_string(WTERMSIG(status));
+    }
+    if (WIFEXITED(status)) {
+        return "the evaluation process exited with code " + std::to_string(WEXITSTATUS(status)) +
+               " without an answer";
+    }
+    return "the evaluation process ended without an answer";
+}
+
+std::string trim(const std::string& text) {
+    const auto first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos) {
+        return {};
+    }
+    return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
+}
+
+std::string toUpper(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    return text;
+}
+
+bool isProxyAddress(const std::string& text) {
+    if (text.empty() || text[0] == ':') {
+        return false;
+    }
+    return std::all_of(text.begin(), text.end(), [](unsigned char c) {
+        return std::isalnum(c) || c == '.' || c == '-' || c == '_' || c == ':' || c == '[' || c == ']';
+    });
+}
+}  // namespace
+
+PacEvaluator::Result PacEvaluator::evaluate(const std::string& script, const std::string& url,
+                                            const std::string& host, const Options& options) {
+    Result result;
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) {
+        result.error = std::string("pipe failed: ") + std::strerror(errno);
+        return result;
+    }
+    Fd readEnd(fds[0]);
+    Fd writeEnd(fds[1]);
+    const auto started = std::chrono::steady_clock::now();
+    const auto deadline = started + options.timeLimit;
+
+    const pid_t pid = ::fork();
+    if (pid < 0) {
+        result.error = std::string("fork failed: ") + std::strerror(errno);
+        return result;
+    }
+    if (pid == 0) {
+        runChild(fds[1], script, url, host, options);
+    }
+    writeEnd.reset();
+
+    std::string output;
+    bool stop = false;
+    bool overLimit = false;
+    bool eof = false;
+    while (!stop) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            break;
+        }
+        pollfd p{readEnd.get(), POLLIN, 0};
+        const int rc = ::poll(&p, 1, static_cast<int>(std::min<long long>(left.count() + 1, 60000)));
+        if (rc < 0 && errno != EINTR) {
+            break;
+        }
+        if (rc <= 0) {
+            continue;
+        }
+        char buffer[4096];
+        const ssize_t n = ::read(readEnd.get(), buffer, sizeof buffer);
+        if (n < 0) {
+            stop = errno != EINTR && errno != EAGAIN;
+        } else if (n == 0) {
+            eof = true;
+            stop = true;
+        } else {
+            output.append(buffer, static_cast<std::size_t>(n));
+            if (output.size() > MAX_ANSWER_BYTES + 8) {
+                overLimit = true;
+                stop = true;
+            }
+        }
+    }
+
+    // The child exits right after writing; wait for it until the deadline, then end it.
+    int status = 0;
+    bool reaped = false;
+    while (eof && !overLimit) {
+        const pid_t done = ::waitpid(pid, &status, WNOHANG);
+        if (done == pid || (done < 0 && errno != EINTR)) {
+            reaped = done == pid;
+            break;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    bool killed = false;
+    if (!reaped) {
+        killed = true;
+        ::kill(pid, SIGKILL);
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+    }
+    const auto elapsed =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+    OXL_LOG_DEBUG(logger(), "PAC evaluation took " << elapsed.count() << " ms");
+
+    if (overLimit) {
+        result.error = "the answer of FindProxyForURL is too long";
+    } else if (killed && !eof) {
+        result.error =
+            "the script did not finish within " + std::to_string(options.timeLimit.count()) + " ms";
+    } else if (output.rfind("OK\n", 0) == 0) {
+        result.success = true;
+        result.answer = output.substr(3);
+    } else if (output.rfind("ERR\n", 0) == 0) {
+        result.error = output.substr(4);
+    } else {
+        result.error = describeStatus(status);
+    }
+    return result;
+}
+
+PacEvaluator::Answer PacEvaluator::parseAnswer(const std::string& answer) {
+    Answer parsed;
+    std::string::size_type pos = 0;
+    while (pos <= answer.size()) {
+        const auto end = answer.find(';', pos);
+        const std::string entry =
+            trim(answer.substr(pos, end == std::string::npos ? std::string::npos : end - pos));
+        pos = end == std::string::npos ? answer.size() + 1 : end + 1;
+        if (entry.empty()) {
+            continue;
+        }
+        const auto blank = entry.find_first_of(" \t");
+        const std::string keyword = toUpper(entry.substr(0, blank));
+        const std::string address = blank == std::string::npos ? std::string() : trim(entry.substr(blank));
+        if (keyword == "DIRECT" && address.empty()) {
+            if (parsed.kind == Answer::INVALID) {
+                parsed.kind = Answer::DIRECT;
+                return parsed;
+            }
+            continue;
+        }
+        if ((keyword == "PROXY" || keyword == "HTTP") && isProxyAddress(address)) {
+            parsed.kind = Answer::PROXIES;
+            parsed.proxies.push_back(address);
+            continue;
+        }
+        OXL_LOG_DEBUG(logger(), "PAC answer entry skipped: '" << entry << "'");
+    }
+    return parsed;
+}
+
+}  // namespace oxl::http

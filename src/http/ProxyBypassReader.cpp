@@ -1,0 +1,100 @@
+#include "oxl/http/ProxyBypassReader.h"
+
+#include <algorithm>
+#include <cctype>
+#include <regex>
+
+#include "oxl/log/Log.h"
+
+namespace oxl::http {
+
+namespace {
+OXLLogger logger() {
+    static OXLLogger l = OXLLogger_getLogger("oxl.http");
+    return l;
+}
+
+std::string toLower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+std::string trimBlanks(const std::string& text) {
+    const auto first = text.find_first_not_of(" \t");
+    if (first == std::string::npos) {
+        return {};
+    }
+    const auto last = text.find_last_not_of(" \t");
+    return text.substr(first, last - first + 1);
+}
+
+void replaceAll(std::string& text, const std::string& from, const std::string& to) {
+    for (auto pos = text.find(from); pos != std::string::npos; pos = text.find(from, pos + to.size())) {
+        text.replace(pos, from.size(), to);
+    }
+}
+
+bool legacyMatch(const std::string& host, const std::string& token) {
+    const auto pos = host.rfind(token);
+    if (token.empty() || pos == std::string::npos || pos == 0 || pos + token.size() != host.size() ||
+        host[pos - 1] != '.') {
+        return false;
+    }
+    OXL_LOG_DEBUG(logger(), "Match found comparing token: \"" << token << "\" and hostname: \"" << host
+                                                              << "\" at position: " << pos);
+    return true;
+}
+
+bool patternMatch(const std::string& host, const std::string& token) {
+    std::string pattern = token;
+    replaceAll(pattern, ".", "\\.");
+    replaceAll(pattern, "*", ".*");
+    try {
+        const std::regex expression(pattern, std::regex::ECMAScript);
+        if (std::regex_match(host, expression)) {
+            OXL_LOG_DEBUG(logger(), "Host: " << host << ", matched token: " << token);
+            return true;
+        }
+    } catch (const std::regex_error& e) {
+        OXL_LOG_WARN(logger(), "Regex failed: " << e.what());
+    }
+    return false;
+}
+}  // namespace
+
+ProxyBypassReader::ProxyBypassReader(const std::string& bypassList) : bypassList_(bypassList) {
+    std::string::size_type pos = 0;
+    while ((pos = bypassList.find_first_not_of(";, ", pos)) != std::string::npos) {
+        const auto end = bypassList.find_first_of(";, ", pos);
+        tokens_.push_back(bypassList.substr(pos, end == std::string::npos ? std::string::npos : end - pos));
+        pos = end;
+    }
+}
+
+ProxyBypassReader::~ProxyBypassReader() = default;
+
+bool ProxyBypassReader::isProxyRequired(std::string host) {
+    if (host.empty()) {
+        OXL_LOG_WARN(logger(), "Hostname is empty, default to using the proxy");
+        return true;
+    }
+    const auto& tokens = getTokens();
+    if (tokens.empty()) {
+        OXL_LOG_DEBUG(logger(), "Bypass List is empty, default to using the proxy");
+        return true;
+    }
+    host = toLower(std::move(host));
+    bool proxyRequired = true;
+    for (const auto& raw : tokens) {
+        const std::string token = toLower(trimBlanks(raw));
+        if (legacyMatch(host, token) || patternMatch(host, token)) {
+            proxyRequired = false;
+            break;
+        }
+    }
+    OXL_LOG_DEBUG(logger(), "proxyRequired: " << std::boolalpha << proxyRequired);
+    return proxyRequired;
+}
+
+}  // namespace oxl::http
