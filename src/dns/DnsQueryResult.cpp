@@ -1,6 +1,5 @@
 #include "oxl/dns/DnsQueryResult.h"
 
-#include "oxl/dns/DnsQueryType.h"
 #include "oxl/runtime/EnumPrint.h"
 
 namespace oxl::dns {
@@ -18,15 +17,6 @@ std::ostream& operator<<(std::ostream& os, DnsQueryResult::Result result) {
                                    {DnsQueryResult::CANCELLED, "CANCELLED"},
                                    {DnsQueryResult::BAD_RESPONSE, "BAD_RESPONSE"},
                                    {DnsQueryResult::INTERNAL_ERROR, "INTERNAL_ERROR"}});
-}
-
-std::ostream& operator<<(std::ostream& os, DnsQueryType::Type type) {
-    return oxl::detail::printEnum(os, type,
-                                  {{DnsQueryType::A, "A"},
-                                   {DnsQueryType::PTR, "PTR"},
-                                   {DnsQueryType::TXT, "TXT"},
-                                   {DnsQueryType::AAAA, "AAAA"},
-                                   {DnsQueryType::SRV, "SRV"}});
 }
 
 }  // namespace oxl::dns

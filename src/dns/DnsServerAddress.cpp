@@ -29,10 +29,15 @@ std::string DnsServerAddress::toString() const {
     if (inet_ntop(family, bytes.data(), text, sizeof(text)) == nullptr) {
         return {};
     }
+    // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) about chained operator+ at -O3.
+    std::string out;
     if (family == AF_INET6) {
-        return "[" + std::string(text) + "]:" + std::to_string(port);
+        out.append("[").append(text).append("]");
+    } else {
+        out.append(text);
     }
-    return std::string(text) + ":" + std::to_string(port);
+    out.append(":").append(std::to_string(port));
+    return out;
 }
 
 std::optional<DnsServerAddress> parseDnsServerAddress(const std::string& text) {

@@ -252,7 +252,7 @@ bool Dnsmasq::start() {
         // host-record also answers the reverse (PTR) query of the address.
         std::string arg = "--host-record=" + a.name + "," + a.address;
         if (a.ttl >= 0) {
-            arg += "," + std::to_string(a.ttl);
+            arg.append(",").append(std::to_string(a.ttl));  // not "," + ...: GCC 12 -Wrestrict false alarm
         }
         args.push_back(arg);
     }

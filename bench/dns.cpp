@@ -1,0 +1,138 @@
+// SRV query round trip to a loopback dnsmasq.
+//
+// Baseline: the same query on bare c-ares, as a caller without the library would write it: a channel with
+// the same time-outs pointed at the server, ares_query, a poll loop, ares_parse_srv_reply, and the channel
+// destroyed again. The library adds its answer-section walk (for TTLs), records, result mapping and logging.
+#include <ares.h>
+#include <benchmark/benchmark.h>
+#include <poll.h>
+
+#include <cstring>
+#include <memory>
+
+#include "oxl/dns/DnsUtils.h"
+#include "oxl/dns/DnsUtilsScopedSetCustomServerAddress.h"
+#include "support/Dnsmasq.h"
+
+namespace {
+
+const char* kName = "_svc._tcp.bench.test";
+
+oxl::test::Dnsmasq& server() {
+    static oxl::test::Dnsmasq dns(oxl::test::DnsmasqRecords()
+                                      .addSrv(kName, "a.bench.test", 443, 10, 60)
+                                      .addSrv(kName, "b.bench.test", 443, 10, 30)
+                                      .addSrv(kName, "c.bench.test", 5061, 20, 0)
+                                      .addLocalDomain("bench.test")
+                                      .withLocalTtl(60));
+    return dns;
+}
+
+void libQuery(benchmark::State& state) {
+    if (!server().isRunning()) {
+        state.SkipWithError("dnsmasq did not start");
+        return;
+    }
+    oxl::dns::DnsUtilsScopedSetCustomServerAddress scope(server().address());
+    size_t records = 0;
+    for (auto _ : state) {
+        std::vector<oxl::dns::ServiceResourceRecord> answer;
+        if (oxl::dns::DnsUtils::executeSRVRecordQuery(kName, answer) != oxl::dns::DnsQueryResult::SUCCESS) {
+            state.SkipWithError("query failed");
+            break;
+        }
+        records += answer.size();
+    }
+    benchmark::DoNotOptimize(records);
+    state.SetItemsProcessed(state.iterations());
+}
+
+struct BareResult {
+    int status = -1;
+    size_t records = 0;
+};
+
+void onBareAnswer(void* arg, int status, int, unsigned char* abuf, int alen) {
+    auto* result = static_cast<BareResult*>(arg);
+    result->status = status;
+    if (status != ARES_SUCCESS) {
+        return;
+    }
+    ares_srv_reply* head = nullptr;
+    result->status = ares_parse_srv_reply(abuf, alen, &head);
+    for (auto* r = head; r != nullptr; r = r->next) {
+        ++result->records;
+    }
+    ares_free_data(head);
+}
+
+void baseQuery(benchmark::State& state) {
+    if (!server().isRunning()) {
+        state.SkipWithError("dnsmasq did not start");
+        return;
+    }
+    ares_library_init(ARES_LIB_INIT_ALL);
+    size_t records = 0;
+    for (auto _ : state) {
+        ares_options options{};
+        options.timeout = 1000;
+        options.tries = 2;
+        options.flags = ARES_FLAG_NOCHECKRESP;
+        ares_channel channel = nullptr;
+        if (ares_init_options(&channel, &options, ARES_OPT_TIMEOUTMS | ARES_OPT_TRIES | ARES_OPT_FLAGS) !=
+            ARES_SUCCESS) {
+            state.SkipWithError("ares_init_options failed");
+            break;
+        }
+        ares_addr_port_node node{};
+        node.family = AF_INET;
+        node.addr.addr4.s_addr = htonl(INADDR_LOOPBACK);
+        node.udp_port = node.tcp_port = server().port();
+        ares_set_servers_ports(channel, &node);
+        BareResult result;
+        ares_query(channel, kName, 1, 33, onBareAnswer, &result);
+        while (result.status < 0) {
+            ares_socket_t sockets[ARES_GETSOCK_MAXNUM];
+            const int bits = ares_getsock(channel, sockets, ARES_GETSOCK_MAXNUM);
+            pollfd fds[ARES_GETSOCK_MAXNUM];
+            nfds_t n = 0;
+            for (int i = 0; i < ARES_GETSOCK_MAXNUM &&
+                            (ARES_GETSOCK_READABLE(bits, i) || ARES_GETSOCK_WRITABLE(bits, i));
+                 ++i) {
+                fds[n++] = pollfd{sockets[i],
+                                  static_cast<short>(ARES_GETSOCK_READABLE(bits, i) ? POLLIN : POLLOUT), 0};
+            }
+            timeval tv{};
+            timeval* wait = ares_timeout(channel, nullptr, &tv);
+            const int timeoutMs = wait ? static_cast<int>(wait->tv_sec * 1000 + wait->tv_usec / 1000) : 1000;
+            if (poll(fds, n, timeoutMs) <= 0) {
+                ares_process_fd(channel, ARES_SOCKET_BAD, ARES_SOCKET_BAD);
+                continue;
+            }
+            for (nfds_t i = 0; i < n; ++i) {
+                if (fds[i].revents != 0) {
+                    ares_process_fd(channel, (fds[i].revents & POLLIN) ? fds[i].fd : ARES_SOCKET_BAD,
+                                    (fds[i].revents & POLLOUT) ? fds[i].fd : ARES_SOCKET_BAD);
+                }
+            }
+        }
+        ares_destroy(channel);
+        if (result.status != ARES_SUCCESS) {
+            state.SkipWithError("bare query failed");
+            break;
+        }
+        records += result.records;
+    }
+    benchmark::DoNotOptimize(records);
+    state.SetItemsProcessed(state.iterations());
+}
+
+const bool registered = [] {
+    benchmark::RegisterBenchmark("srv_query/base", baseQuery)->MinTime(1.0)->UseRealTime();
+    benchmark::RegisterBenchmark("srv_query/lib", libQuery)->MinTime(1.0)->UseRealTime();
+    return true;
+}();
+
+}  // namespace
+
+BENCHMARK_MAIN();
