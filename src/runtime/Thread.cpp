@@ -105,7 +105,15 @@ void Thread::sleep(unsigned int ms) {
 }
 
 void Thread::setCurrentThreadName(const std::string& name) {
-    pthread_setname_np(pthread_self(), name.substr(0, MAX_THREAD_NAME).c_str());
+    // Pool threads rename themselves per task; skip the system call when nothing changes.
+    thread_local std::string current;
+    std::string cut = name.substr(0, MAX_THREAD_NAME);
+    if (cut == current && !current.empty()) {
+        return;
+    }
+    if (pthread_setname_np(pthread_self(), cut.c_str()) == 0) {
+        current = std::move(cut);
+    }
 }
 
 std::string Thread::getCurrentThreadName() {

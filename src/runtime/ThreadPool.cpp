@@ -79,7 +79,9 @@ void PoolWorker::run() {
                 break;
             }
             if (!mayRetire) {
+                ++idleWaiters_;
                 wakeup_.wait(*queueMutex_);
+                --idleWaiters_;
                 deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(idleTimeoutMs_);
                 mayRetire = true;
                 continue;
@@ -87,7 +89,9 @@ void PoolWorker::run() {
             const auto left =
                 std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
             if (left.count() > 0) {
+                ++idleWaiters_;
                 wakeup_.wait(*queueMutex_, static_cast<long>(left.count()));
+                --idleWaiters_;
                 continue;
             }
             // Timed out with empty queues. Deciding under queueMutex means an enqueue either is seen here
@@ -100,30 +104,31 @@ void PoolWorker::run() {
             mayRetire = false;
         }
 
-        // Busy phase: run tasks until the queues are empty or the pool shuts down.
+        // Busy phase: run tasks until the queues are empty or the pool shuts down. The thread stays counted
+        // as busy between back-to-back tasks, so each task costs one state-lock round trip.
+        bool busy = false;
         for (;;) {
             std::shared_ptr<Task> task;
             {
                 ScopedLock stateLock(stateMutex_);
-                if (pool_ == nullptr) {
-                    break;
-                }
                 TaskQueue& queue = priorityQueue_->empty() ? *normalQueue_ : *priorityQueue_;
-                if (queue.empty()) {
+                if (pool_ == nullptr || queue.empty()) {
+                    if (busy) {
+                        --busyCount_;
+                    }
                     break;
                 }
                 task = std::move(queue.front());
                 queue.pop_front();
-                ++busyCount_;
+                if (!busy) {
+                    ++busyCount_;
+                    busy = true;
+                }
             }
             queueLock.unlock();
             Thread::setCurrentThreadName(task->getName());
             task->execute();
             task.reset();
-            {
-                ScopedLock stateLock(stateMutex_);
-                --busyCount_;
-            }
             queueLock.lock();
         }
         Thread::setCurrentThreadName(threadName);
@@ -181,10 +186,13 @@ void ThreadPool::enqueue(std::shared_ptr<Task> task, bool blocking, bool highPri
         task = wrapper;
     }
     std::size_t queued;
+    unsigned int waiting;
     {
         ScopedLock queueLock(*queueMutex_);
         (highPriority ? priorityQueue_ : normalQueue_)->push_back(std::move(task));
         queued = priorityQueue_->size() + normalQueue_->size();
+        // A thread not waiting now looks at the queues before it next waits, so only waiters need waking.
+        waiting = worker_->idleWaiters_;
     }
     {
         ScopedLock stateLock(worker_->stateMutex_);
@@ -192,10 +200,10 @@ void ThreadPool::enqueue(std::shared_ptr<Task> task, bool blocking, bool highPri
         // Start a thread when every thread is busy, or when the backlog is larger than the idle threads
         // that could take it; otherwise wake one idle thread.
         if (worker_->busyCount_ >= worker_->threadCount_ || queued > idle) {
-            if (!worker_->startThreadLocked() && idle > 0) {
+            if (!worker_->startThreadLocked() && waiting > 0) {
                 worker_->wakeup_.notifyOne();
             }
-        } else {
+        } else if (waiting > 0) {
             worker_->wakeup_.notifyOne();
         }
     }

@@ -41,6 +41,7 @@ class PoolWorker : public Runnable, public std::enable_shared_from_this<PoolWork
     std::shared_ptr<TaskQueue> priorityQueue_;
     std::shared_ptr<Mutex> queueMutex_;
     Condition wakeup_;
+    unsigned int idleWaiters_ = 0;  // threads inside wakeup_.wait(); guarded by queueMutex_
     const long idleTimeoutMs_;
     const unsigned int minThreads_;
     const unsigned int maxThreads_;

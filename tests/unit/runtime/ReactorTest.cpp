@@ -19,6 +19,12 @@ using oxl::test::waitFor;
 
 std::atomic<int> liveEvents{0};
 
+std::string labelFor(int i) {
+    std::string label = "e";
+    label += std::to_string(i);
+    return label;
+}
+
 class LabelEvent : public oxl::common::Reactor::Event {
   public:
     explicit LabelEvent(std::string label, oxl::Event* gate = nullptr) : label(std::move(label)), gate(gate) {
@@ -64,7 +70,11 @@ class RecordingReactor : public oxl::common::Reactor {
             label->gate->wait();
         }
         std::lock_guard lock(mutex_);
-        processed_.push_back(label ? label->label : "?" + event->toString());
+        std::string text = label ? label->label : std::string("?");
+        if (!label) {
+            text.append(event->toString());
+        }
+        processed_.push_back(std::move(text));
         threads_.push_back(oxl::Thread::getCurrentThreadName());
     }
 
@@ -90,8 +100,8 @@ TEST(ReactorTest, ProcessesEventsInOrderOnItsOwnThread) {
                 reactor.enqueue(new OtherEvent());
                 expected.push_back("?other");
             } else {
-                reactor.enqueue(new LabelEvent("e" + std::to_string(i)));
-                expected.push_back("e" + std::to_string(i));
+                reactor.enqueue(new LabelEvent(labelFor(i)));
+                expected.push_back(labelFor(i));
             }
         }
         ASSERT_TRUE(waitFor([&] { return reactor.getCountEventsProcessed() == 50; }));
