@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <openssl/x509.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "oxl/cert/utils/CertContainer.h"
@@ -52,7 +53,8 @@ TEST(CertUtilsTest, HexTextConversions) {
         std::memset(out, 0x55, sizeof(out));
         const unsigned long stored = CertUtils::stringToBytes(c.text, out, c.room);
         ASSERT_EQ(stored, c.expected.size()) << c.text;
-        EXPECT_EQ(std::memcmp(out, c.expected.data(), stored), 0) << c.text;
+        EXPECT_TRUE(std::equal(c.expected.begin(), c.expected.end(), reinterpret_cast<unsigned char*>(out)))
+            << c.text;
         // Bytes beyond those stored are untouched.
         if (stored < sizeof(out)) {
             EXPECT_EQ(static_cast<unsigned char>(out[stored]), 0x55) << c.text;

@@ -7,7 +7,7 @@
 namespace oxl::cert {
 
 struct CertKeyUsageResult {
-    enum Result {
+    enum Result : int {
         SUCCESS = 0,
         NO_MATCHING_BASIC_KEY_USAGE_FOUND = 1,
         NO_MATCHING_EXTENDED_KEY_USAGE_FOUND = 2,
@@ -16,7 +16,7 @@ struct CertKeyUsageResult {
 };
 
 struct CertKeyStrengthResult {
-    enum Result {
+    enum Result : int {
         SUCCESS = 0,
         FAILURE = 1,
         INTERNAL_ERROR = 2,
@@ -24,7 +24,7 @@ struct CertKeyStrengthResult {
 };
 
 struct CertAcceptanceDecision {
-    enum Decision {
+    enum Decision : int {
         YES = 0,
         NO = 1,
         POLICY_ENFORCEMENT_ERROR = 2,
@@ -33,7 +33,7 @@ struct CertAcceptanceDecision {
 };
 
 struct CertEncoding {
-    enum Format {
+    enum Format : int {
         DER = 0,
         PEM = 1,
     };

@@ -9,7 +9,7 @@ namespace oxl::cert {
 
 class CertIdentifierStatus {
   public:
-    enum Status {
+    enum Status : int {
         SUCCESS = 0,
         INTERNAL_ERROR = 1,
         NO_MATCH_FOUND = 2,

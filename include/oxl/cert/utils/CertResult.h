@@ -12,7 +12,7 @@ namespace oxl::cert {
 
 class CertResult {
   public:
-    enum Result {
+    enum Result : int {
         SUCCESS = 0,
         FAILURE = 1,
         POLICY_NOT_ENFORCED_ERROR = 2,

@@ -8,7 +8,7 @@ namespace oxl::cert {
 
 struct CertStatus {
     // The numbers are stable: results are logged, cached and compared by value.
-    enum Status {
+    enum Status : int {
         VALID = 0,
         INVALID_REVOKED = 1,
         INTERNAL_ERROR = 2,
