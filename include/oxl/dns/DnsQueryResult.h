@@ -6,7 +6,7 @@
 namespace oxl::dns {
 
 struct DnsQueryResult {
-    enum Result {
+    enum Result : int {
         SUCCESS = 0,                // answered with at least one record of the asked type
         NO_RECORDS = 1,             // the name exists but holds no record of the asked type
         SERVER_FAILURE = 2,         // the server reported a failure (SERVFAIL)

@@ -6,7 +6,7 @@
 namespace oxl::dns {
 
 struct DnsQueryType {
-    enum Type {
+    enum Type : int {
         A = 1,
         PTR = 12,
         TXT = 16,
