@@ -5,7 +5,6 @@
 #include <sstream>
 
 #include "oxl/dns/DnsQueryType.h"
-#include "oxl/dns/DnsRecords.h"
 
 using namespace oxl::dns;
 
@@ -40,15 +39,6 @@ TEST(DnsQueryResult, PrintsNamesAndUnexpectedValues) {
     EXPECT_EQ("SRV", text(DnsQueryType::SRV));
     EXPECT_EQ("AAAA", text(DnsQueryType::AAAA));
     EXPECT_EQ("Unexpected value (2)", text(static_cast<DnsQueryType::Type>(2)));
-}
-
-TEST(DnsRecords, PrintAndCompare) {
-    EXPECT_EQ("10 60 443 a.corp.test", text(ServiceResourceRecord(10, 60, 443, "a.corp.test", 5)));
-    EXPECT_EQ("h 2001:db8::1 30", text(AAAARecord("h", "2001:db8::1", 30)));
-    EXPECT_EQ("t \"ab\" 1", text(TXTRecord("t", {"a", "b"}, 1)));
-    // The TTL is part of the value.
-    EXPECT_NE(ServiceResourceRecord(1, 2, 3, "x", 4), ServiceResourceRecord(1, 2, 3, "x", 5));
-    EXPECT_EQ(ServiceResourceRecord(1, 2, 3, "x", 4), ServiceResourceRecord(1, 2, 3, "x", 4));
 }
 
 }  // namespace
