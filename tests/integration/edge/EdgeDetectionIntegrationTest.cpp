@@ -1,0 +1,304 @@
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+#include "oxl/dns/DnsUtilsScopedSetCustomServerAddress.h"
+#include "oxl/edge/EdgeDetectionControllerImpl.h"
+#include "oxl/edge/EdgeTransitionDetectionControllerImpl.h"
+#include "support/Dnsmasq.h"
+
+namespace oxl::edge {
+namespace {
+
+using oxl::test::Dnsmasq;
+using oxl::test::DnsmasqRecords;
+
+bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (condition()) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return condition();
+}
+
+// A TCP listener on 127.0.0.1 that accepts connections in the kernel backlog; closing it refuses them.
+class LoopbackListener {
+  public:
+    LoopbackListener() {
+        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof(address);
+        if (fd_ >= 0 && ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
+            ::listen(fd_, 64) == 0 &&
+            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+            port_ = ntohs(address.sin_port);
+        }
+    }
+    ~LoopbackListener() { close(); }
+    void close() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+            fd_ = -1;
+        }
+    }
+    uint16_t port() const { return port_; }
+
+  private:
+    int fd_ = -1;
+    uint16_t port_ = 0;
+};
+
+class Sensing : public NetworkSensingObserver {
+  public:
+    void onNetworkSensingEvent(const NetworkSensingEvent& event) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        events_.push_back(event);
+    }
+    bool sawInternal(bool visible) const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (const auto& e : events_) {
+            if (e.internalVisibilityChanged && e.internalVisibility == visible) {
+                return true;
+            }
+        }
+        return false;
+    }
+    std::vector<NetworkSensingEvent> events() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return events_;
+    }
+
+  private:
+    mutable std::mutex mutex_;
+    std::vector<NetworkSensingEvent> events_;
+};
+
+class Visibility : public VisibilityChangeObserver {
+  public:
+    void onVisibilityChange() override { ++count; }
+    std::atomic<int> count{0};
+};
+
+DnsmasqRecords outside() {
+    return DnsmasqRecords()
+        .addSrv("_brisel-edge._tls.corp.test", "edge1.corp.test", 443, 10, 0)
+        .addSrv("_brisel-edge._tls.ext.test", "edge1.ext.test", 443, 10, 0)
+        .addSrv("_brisel-edge._tls.ext.test", "edge2.ext.test", 8443, 20, 0)
+        .addLocalDomain("corp.test")
+        .addLocalDomain("ext.test");
+}
+
+DnsmasqRecords inside(uint16_t port) {
+    return outside().addSrv("_pelko-zds._tcp.corp.test", "127.0.0.1", port, 10, 0);
+}
+
+TEST(EdgeDetectionDnsTest, ReaderAndSensorsAgainstDnsmasq) {
+    Dnsmasq dns(DnsmasqRecords(outside())
+                    .addSrv("_dwrlogin._tcp.corp.test", "login2.corp.test", 443, 20, 0)
+                    .addSrv("_dwrlogin._tcp.corp.test", "login1.corp.test", 8443, 10, 0));
+    ASSERT_TRUE(dns.isRunning()) << dns.log();
+    oxl::dns::DnsUtilsScopedSetCustomServerAddress server(dns.address());
+
+    EdgeDetectionDnsRecordReader reader;
+    reader.setInternalDomainName("corp.test");
+    reader.setExternalDomainName("ext.test.");
+    ServiceRecord record;
+    EXPECT_FALSE(reader.queryPelkoZdsSrvRecord(record));
+    ASSERT_TRUE(reader.queryDwrloginSrvRecord(record));
+    EXPECT_EQ(record.serviceName, "_dwrlogin");
+    EXPECT_EQ(record.endpoints,
+              (std::vector<TcpEndpoint>{{"login1.corp.test", 8443}, {"login2.corp.test", 443}}));
+    std::vector<EdgeServiceRecordData> edge;
+    ASSERT_TRUE(reader.queryBriselEdgeSrvRecord(edge));
+    EXPECT_EQ(edge, (std::vector<EdgeServiceRecordData>{{"edge1.ext.test", 443}, {"edge2.ext.test", 8443}}));
+
+    EnterpriseNetworkSensor sensor(EnterpriseNetworkSensorStrategy::FIND_ANY_INTERNAL_RECORD_WITH_LATCHING,
+                                   "corp.test");
+    ServiceRecord found;
+    EXPECT_TRUE(sensor.evaluate(found));
+    EXPECT_EQ(sensor.getStrategy(), EnterpriseNetworkSensorStrategy::FIND_DWRLOGIN_RECORD);
+    BriselEdgeServiceSensor unknown(BriselEdgeServiceSensorStrategy::FIND_BRISEL_EDGE_RECORD,
+                                    "nothing.corp.test");
+    std::vector<EdgeServiceRecordData> none;
+    EXPECT_FALSE(unknown.evaluate(std::back_inserter(none)));
+    EXPECT_TRUE(none.empty());
+}
+
+TEST(EdgeDetectionDnsTest, DirectConnectivityTesterAgainstLoopbackListener) {
+    LoopbackListener listener;
+    ASSERT_NE(listener.port(), 0);
+    DirectConnectivityTester open(TcpEndpoint("127.0.0.1", listener.port()), 5);
+    EXPECT_TRUE(open.test());
+    listener.close();
+    DirectConnectivityTester closed(TcpEndpoint("127.0.0.1", listener.port()), 5);
+    EXPECT_FALSE(closed.test());
+    DirectConnectivityTester badTimeout(TcpEndpoint("127.0.0.1", 1), -1);
+    EXPECT_FALSE(badTimeout.test());
+}
+
+TEST(EdgeDetectionDnsTest, SetDomainsQueriesTheNewDomainsAndRestarts) {
+    Dnsmasq dns(outside());
+    ASSERT_TRUE(dns.isRunning()) << dns.log();
+    oxl::dns::DnsUtilsScopedSetCustomServerAddress server(dns.address());
+    auto controller = EdgeDetectionControllerImpl::build("corp.test", "nothing.ext.test");
+    auto sensing = std::make_shared<Sensing>();
+    controller->registerNetworkSensingObserver(sensing);
+    EXPECT_FALSE(controller->isEdgeAvailable());
+
+    controller->setDomains("corp.test", "ext.test");
+    EXPECT_TRUE(controller->isEdgeAvailable());
+    EXPECT_EQ(controller->getEdgeServiceRecordData(),
+              (std::vector<EdgeServiceRecordData>{{"edge1.ext.test", 443}, {"edge2.ext.test", 8443}}));
+    ASSERT_TRUE(waitFor([&] { return sensing->events().size() >= 2; }, std::chrono::seconds(10)));
+    EXPECT_EQ(sensing->events().back(),
+              NetworkSensingEvent(false, true, false, true, "GatherInitialVisibility"));
+
+    // After stop the same domains start it again.
+    controller->stop();
+    EXPECT_FALSE(controller->isEdgeAvailable());
+    controller->setDomains("corp.test", "ext.test");
+    EXPECT_TRUE(controller->isEdgeAvailable());
+}
+
+// dnsmasq first says "outside", then "inside": the controller's observers see internal visibility arrive
+// after the outside machine confirmed direct connectivity three times; then back outside again.
+TEST(EdgeDetectionEndToEndTest, OutsideThenInsideThenOutside) {
+    LoopbackListener listener;
+    ASSERT_NE(listener.port(), 0);
+    Dnsmasq dns(outside());
+    ASSERT_TRUE(dns.isRunning()) << dns.log();
+    oxl::dns::DnsUtilsScopedSetCustomServerAddress server(dns.address());
+
+    auto controller = EdgeDetectionControllerImpl::build("corp.test", "ext.test");
+    auto transitions = EdgeTransitionDetectionControllerImpl::build();
+    transitions->setIpInterfaceChangeMonitorEnabled(false);
+    controller->setEdgeTransitionDetectionController(transitions);
+    transitions->start();
+    auto sensing = std::make_shared<Sensing>();
+    auto visibility = std::make_shared<Visibility>();
+    controller->registerNetworkSensingObserver(sensing);
+    controller->registerVisibilityChangeObserver(visibility);
+
+    EXPECT_FALSE(controller->isOnPremServerAvailable());
+    EXPECT_TRUE(controller->isEdgeAvailable());
+    ASSERT_TRUE(waitFor([&] { return transitions->getDetectDirectConnectAvailableFsmState() == "Polling"; },
+                        std::chrono::seconds(10)));
+
+    ASSERT_TRUE(dns.restart(inside(listener.port()))) << dns.log();
+    controller->getNetworkSensingHints()->hintHostOsIpInterfaceChanged("test: moved inside");
+    ASSERT_TRUE(waitFor([&] { return sensing->sawInternal(true); }, std::chrono::seconds(30)));
+    EXPECT_TRUE(controller->isOnPremServerAvailable());
+    const auto records = controller->getInternalServiceRecords(false);
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].endpoints, (std::vector<TcpEndpoint>{{"127.0.0.1", listener.port()}}));
+    EXPECT_GE(transitions->getDetectDirectConnectAvailableFsmStatistics().countDirectConnectAvailableNotified,
+              1u);
+    ASSERT_TRUE(
+        waitFor([&] { return transitions->getDetectDirectConnectUnavailableFsmState() == "Monitoring"; },
+                std::chrono::seconds(10)))
+        << "internal visibility starts monitoring from inside";
+    EXPECT_GE(visibility->count.load(), 2);
+
+    ASSERT_TRUE(dns.restart(outside())) << dns.log();
+    listener.close();
+    controller->getNetworkSensingHints()->hintHostOsIpInterfaceChanged("test: moved outside");
+    ASSERT_TRUE(waitFor([&] { return sensing->sawInternal(false); }, std::chrono::seconds(30)));
+    EXPECT_FALSE(controller->isOnPremServerAvailable());
+    EXPECT_TRUE(controller->isEdgeAvailable());
+    ASSERT_TRUE(waitFor([&] { return transitions->getDetectDirectConnectAvailableFsmState() == "Polling"; },
+                        std::chrono::seconds(10)));
+
+    transitions->stop();
+    controller->stop();
+}
+
+std::string runCommand(const std::string& command, int& status) {
+    std::string output;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        status = -1;
+        return output;
+    }
+    char buffer[512];
+    while (std::fgets(buffer, sizeof(buffer), pipe) != nullptr) {
+        output += buffer;
+    }
+    status = ::pclose(pipe);
+    return output;
+}
+
+TEST(OxlnetDetectTest, PrintsVisibilityAndRecords) {
+    const char* oxlnet = std::getenv("OXLNET");
+    if (oxlnet == nullptr) {
+        GTEST_SKIP() << "OXLNET is not set (run through ctest)";
+    }
+    Dnsmasq dns(inside(4443));
+    ASSERT_TRUE(dns.isRunning()) << dns.log();
+    int status = 0;
+    const std::string output = runCommand(std::string(oxlnet) +
+                                              " detect --internal-domain corp.test "
+                                              "--external-domain ext.test --dns-server " +
+                                              dns.address() + " 2>/dev/null",
+                                          status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(
+        output,
+        "internal: visible\nedge: visible\ninternal _pelko-zds 127.0.0.1:4443\nedge edge1.ext.test:443\n"
+        "edge edge2.ext.test:8443\n");
+
+    const std::string nothing = runCommand(std::string(oxlnet) +
+                                               " detect --internal-domain none.corp.test "
+                                               "--external-domain none.ext.test --dns-server " +
+                                               dns.address() + " 2>/dev/null",
+                                           status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(nothing, "internal: not visible\nedge: not visible\n");
+
+    runCommand(std::string(oxlnet) + " detect --internal-domain corp.test 2>/dev/null", status);
+    EXPECT_NE(status, 0);
+    runCommand(std::string(oxlnet) + " detect --internal-domain a --external-domain b --watch -3 2>/dev/null",
+               status);
+    EXPECT_NE(status, 0);
+    runCommand(std::string(oxlnet) +
+                   " detect --internal-domain a --external-domain b --dns-server bogus:port "
+                   "2>/dev/null",
+               status);
+    EXPECT_NE(status, 0);
+}
+
+TEST(OxlnetDetectTest, WatchPrintsSensingEvents) {
+    const char* oxlnet = std::getenv("OXLNET");
+    if (oxlnet == nullptr) {
+        GTEST_SKIP() << "OXLNET is not set (run through ctest)";
+    }
+    Dnsmasq dns(outside());
+    ASSERT_TRUE(dns.isRunning()) << dns.log();
+    int status = 0;
+    // Outside without an edge under the internal domain: the outside machine reports the edge again when it
+    // starts polling, which the watch prints.
+    const std::string output = runCommand(std::string(oxlnet) +
+                                              " detect --internal-domain none.corp.test "
+                                              "--external-domain ext.test --dns-server " +
+                                              dns.address() + " --watch 4 2>/dev/null",
+                                          status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(output.rfind("internal: not visible\nedge: visible\n", 0), 0u) << output;
+    EXPECT_NE(output.find("sensing: Event 'StartPolling'"), std::string::npos) << output;
+}
+
+}  // namespace
+}  // namespace oxl::edge
