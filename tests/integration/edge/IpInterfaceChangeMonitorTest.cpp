@@ -1,0 +1,251 @@
+// The address-change monitor in a network namespace of its own: the test thread moves into a new namespace
+// (threads it starts, and the commands it runs, follow it) and changes addresses on its loopback interface.
+#include <dirent.h>
+#include <sched.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+#include "edge/IpInterfaceChangeMonitor.h"
+#include "oxl/edge/EdgeTransitionDetectionControllerImpl.h"
+#include "support/LogCapture.h"
+
+namespace oxl::edge {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+    const auto deadline = Clock::now() + timeout;
+    while (Clock::now() < deadline) {
+        if (condition()) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return condition();
+}
+
+bool run(const std::string& command) {
+    return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// Runs `body` on a thread inside a new network namespace; returns an empty string or why that failed.
+std::string inNewNetworkNamespace(const std::function<void()>& body) {
+    std::string failure;
+    std::thread thread([&] {
+        if (::unshare(CLONE_NEWNET) != 0) {
+            failure = std::string("unshare(CLONE_NEWNET) failed: ") + std::strerror(errno);
+            return;
+        }
+        if (!run("ip link set lo up")) {
+            failure = "cannot run 'ip link set lo up' in the new namespace";
+            return;
+        }
+        body();
+    });
+    thread.join();
+    return failure;
+}
+
+size_t threadsNamed(const std::string& name) {
+    size_t count = 0;
+    DIR* dir = ::opendir("/proc/self/task");
+    if (dir == nullptr) {
+        return 0;
+    }
+    while (dirent* entry = ::readdir(dir)) {
+        std::ifstream comm(std::string("/proc/self/task/") + entry->d_name + "/comm");
+        std::string text;
+        if (std::getline(comm, text) && text == name) {
+            ++count;
+        }
+    }
+    ::closedir(dir);
+    return count;
+}
+
+class CapturingController : public EdgeTransitionDetectionController {
+  public:
+    void start() override {}
+    void stop() override {}
+    void reset() override {}
+    void enqueueEvent(std::unique_ptr<ControllerEvent> event) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        events_.push_back(std::move(event));
+    }
+    void registerInternalConnectivityObserver(const std::shared_ptr<InternalConnectivityObserver>&) override {
+    }
+    void notifyDirectConnectAvailable(uint32_t, const ServiceRecord&, const std::string&) override {}
+    void notifyDirectConnectUnavailable(uint32_t, const std::string&) override {}
+    void notifyEdgeConnectAvailable(uint32_t, const std::vector<EdgeServiceRecordData>&,
+                                    const std::string&) override {}
+    void notifyEdgeConnectUnavailable(uint32_t, const std::string&) override {}
+    void notifyDirectAndEdgeConnectUnavailable(uint32_t, const std::string&) override {}
+    void notifyDirectConnectUnavailableAndEdgeConnectAvailable(uint32_t,
+                                                               const std::vector<EdgeServiceRecordData>&,
+                                                               const std::string&) override {}
+    void notifyConfirmingDirectConnectivity(uint32_t, const std::string&) override {}
+
+    size_t size() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return events_.size();
+    }
+    std::vector<std::string> descriptions() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        std::vector<std::string> result;
+        for (const auto& e : events_) {
+            result.push_back(e->toString());
+        }
+        return result;
+    }
+
+  private:
+    mutable std::mutex mutex_;
+    std::vector<std::unique_ptr<ControllerEvent>> events_;
+};
+
+TEST(IpInterfaceChangeMonitorTest, SendsADelayedEventOnlyWhenTheAddressSetChanges) {
+    CapturingController controller;
+    const std::string failure = inNewNetworkNamespace([&] {
+        oxl::test::LogCapture log;
+        {
+            IpInterfaceChangeMonitor monitor(&controller);
+            ASSERT_TRUE(monitor.start());
+            EXPECT_EQ(threadsNamed("IpIfChangeMon"), 1u);
+
+            ASSERT_TRUE(run("ip addr add 10.200.0.1/32 dev lo"));
+            ASSERT_TRUE(waitFor([&] { return controller.size() == 1; }, std::chrono::seconds(10)));
+            EXPECT_EQ(controller.descriptions()[0], "IpInterfaceChanged (delay 300 ms)");
+
+            // Same addresses, new lifetimes: a notification, but no event.
+            ASSERT_TRUE(run("ip -4 addr change 10.200.0.1/32 dev lo valid_lft 3600 preferred_lft 3600"));
+            EXPECT_TRUE(
+                waitFor([&] { return log.contains("Not updating to new network, Address has not changed."); },
+                        std::chrono::seconds(10)));
+
+            ASSERT_TRUE(run("ip addr add fd00::5/128 dev lo nodad"));
+            ASSERT_TRUE(waitFor([&] { return controller.size() == 2; }, std::chrono::seconds(10)));
+            ASSERT_TRUE(run("ip addr del 10.200.0.1/32 dev lo"));
+            ASSERT_TRUE(waitFor([&] { return controller.size() == 3; }, std::chrono::seconds(10)));
+        }
+        EXPECT_EQ(threadsNamed("IpIfChangeMon"), 0u) << "the monitor thread ends with its owner";
+        EXPECT_TRUE(log.contains("Monitor exited run loop."));
+    });
+    if (!failure.empty()) {
+        GTEST_SKIP() << "no network namespace for this test: " << failure;
+    }
+    EXPECT_EQ(controller.size(), 3u);
+}
+
+class CountingInternalTester : public InternalNetworkVisibilityTester {
+  public:
+    CountingInternalTester()
+        : InternalNetworkVisibilityTester(
+              "corp.test", {},
+              std::make_shared<EnterpriseNetworkSensor>(EnterpriseNetworkSensorStrategy::ASSUME_NOT_VISIBLE,
+                                                        "corp.test")) {}
+    bool test() override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        times_.push_back(Clock::now());
+        return false;
+    }
+    std::vector<Clock::time_point> times() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return times_;
+    }
+
+  private:
+    mutable std::mutex mutex_;
+    std::vector<Clock::time_point> times_;
+};
+
+class FixedEdgeSensor : public BriselEdgeServiceSensor {
+  public:
+    FixedEdgeSensor()
+        : BriselEdgeServiceSensor(BriselEdgeServiceSensorStrategy::FIND_BRISEL_EDGE_RECORD, "corp.test") {}
+    bool evaluate(Output out) const override {
+        *out++ = EdgeServiceRecordData("edge.corp.test", 443);
+        return true;
+    }
+};
+
+class Operations : public InternalConnectivityObserver {
+  public:
+    void onInternalConnectivityAvailable(uint32_t, const ServiceRecord&, const std::string&) override {
+        add("InternalAvailable");
+    }
+    void onInternalConnectivityUnavailable(uint32_t, const std::string&) override {
+        add("InternalUnavailable");
+    }
+    void onEdgeConnectivityAvailable(uint32_t, const std::vector<EdgeServiceRecordData>&,
+                                     const std::string& name) override {
+        add("EdgeAvailable/" + name);
+    }
+    void onEdgeConnectivityUnavailable(uint32_t, const std::string&) override { add("EdgeUnavailable"); }
+    void onInternalAndEdgeConnectivityUnavailable(uint32_t, const std::string&) override {
+        add("BothUnavailable");
+    }
+    void onInternalConnectivityUnavailableAndEdgeConnectivityAvailable(
+        uint32_t, const std::vector<EdgeServiceRecordData>&, const std::string& name) override {
+        add("InternalUnavailableEdgeAvailable/" + name);
+    }
+    void onConfirmingDirectConnectivity(uint32_t, const std::string&) override { add("Confirming"); }
+    std::vector<std::string> list() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return ops_;
+    }
+
+  private:
+    void add(std::string op) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ops_.push_back(std::move(op));
+    }
+    mutable std::mutex mutex_;
+    std::vector<std::string> ops_;
+};
+
+TEST(IpInterfaceChangeMonitorTest, AddressChangeReachesOutsideThenInsideMachineAfterTheDelay) {
+    auto internal = std::make_shared<CountingInternalTester>();
+    auto operations = std::make_shared<Operations>();
+    Clock::time_point changed;
+    const std::string failure = inNewNetworkNamespace([&] {
+        auto controller = EdgeTransitionDetectionControllerImpl::build();
+        controller->setMockInternalNetworkVisibilityTester(internal);
+        controller->setMockEdgeServiceSensor(std::make_shared<FixedEdgeSensor>());
+        controller->registerInternalConnectivityObserver(operations);
+        controller->start();
+        DetectionParameters parameters;
+        controller->enqueueEvent(
+            EdgeTransitionDetectionController::createStartPollingFromOutsideEvent(parameters));
+        controller->enqueueEvent(
+            EdgeTransitionDetectionController::createStartMonitoringFromInsideEvent(parameters));
+        ASSERT_TRUE(
+            waitFor([&] { return controller->getDetectDirectConnectUnavailableFsmState() == "Monitoring"; },
+                    std::chrono::seconds(10)));
+        changed = Clock::now();
+        ASSERT_TRUE(run("ip addr add 10.200.0.2/32 dev lo"));
+        ASSERT_TRUE(waitFor([&] { return internal->times().size() == 2; }, std::chrono::seconds(10)));
+        controller->stop();
+    });
+    if (!failure.empty()) {
+        GTEST_SKIP() << "no network namespace for this test: " << failure;
+    }
+    const auto times = internal->times();
+    ASSERT_EQ(times.size(), 2u);
+    EXPECT_GE(times[0] - changed, std::chrono::milliseconds(300));
+    EXPECT_EQ(operations->list(),
+              (std::vector<std::string>{"EdgeAvailable/StartPolling", "EdgeAvailable/IpInterfaceChanged",
+                                        "InternalUnavailableEdgeAvailable/IpInterfaceChanged"}));
+}
+
+}  // namespace
+}  // namespace oxl::edge
