@@ -8,6 +8,8 @@
 #include <netdb.h>
 #include <poll.h>
 #include <signal.h>
+#include <strings.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -16,7 +18,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
@@ -34,27 +35,116 @@ OXLLogger logger() {
 
 // Longest answer taken from a script; anything longer is not a proxy list.
 constexpr std::size_t MAX_ANSWER_BYTES = 64 * 1024;
-// Room for the engine's own structures and the resolver beyond the script heap budget.
-constexpr std::size_t ADDRESS_SPACE_SLACK = 128u * 1024u * 1024u;
+// Room for the C library (name look-ups) beyond what the child has mapped when it starts.
+constexpr std::size_t ADDRESS_SPACE_SLACK = 64u * 1024u * 1024u;
 
 #if defined(__SANITIZE_ADDRESS__)
-// The sanitizer reserves terabytes of shadow memory, so an address-space limit would fail every
-// allocation; the heap budget still applies.
+// The sanitizer reserves terabytes of shadow memory and maps more as memory is touched, so an
+// address-space limit would break it; the script heap stays bounded by its arena.
 constexpr bool LIMIT_ADDRESS_SPACE = false;
 #else
 constexpr bool LIMIT_ADDRESS_SPACE = true;
 #endif
 
-// ---- child side: no logging, no locks that another thread of the parent may have held ----
+// ---- child side ----
+// The child of a multi-threaded parent may find any lock that another parent thread held at the fork
+// still taken, the allocator's included. So the engine's heap is a private mapping managed here, messages
+// are built in fixed buffers, and only name look-ups (when the script asks for them) reach the C library's
+// allocator. Nothing is logged.
+
+// Blocks are powers of two from 32 bytes up, carved from one mapping and recycled per size class.
+class Arena {
+  public:
+    static constexpr std::size_t HEADER = 16;  // keeps payloads 16-byte aligned
+    static constexpr unsigned MIN_CLASS = 5;
+    static constexpr unsigned CLASSES = 48;
+
+    bool map(std::size_t bytes) {
+        void* base = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE,
+                            MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        if (base == MAP_FAILED) {
+            return false;
+        }
+        base_ = static_cast<char*>(base);
+        size_ = bytes;
+        return true;
+    }
+
+    void* allocate(std::size_t size) {
+        const unsigned c = classOf(size);
+        if (c >= CLASSES) {
+            return nullptr;
+        }
+        char* block = free_[c];
+        if (block != nullptr) {
+            std::memcpy(&free_[c], block + HEADER, sizeof(char*));
+        } else {
+            const std::size_t bytes = std::size_t{1} << c;
+            if (bytes > size_ - used_) {
+                return nullptr;
+            }
+            block = base_ + used_;
+            used_ += bytes;
+        }
+        std::memcpy(block, &c, sizeof c);
+        return block + HEADER;
+    }
+
+    void release(void* payload) {
+        if (payload == nullptr) {
+            return;
+        }
+        char* block = static_cast<char*>(payload) - HEADER;
+        const unsigned c = classAt(block);
+        std::memcpy(block + HEADER, &free_[c], sizeof(char*));
+        free_[c] = block;
+    }
+
+    void* resize(void* payload, std::size_t size) {
+        if (payload == nullptr) {
+            return allocate(size);
+        }
+        if (size == 0) {
+            release(payload);
+            return nullptr;
+        }
+        const unsigned c = classAt(static_cast<char*>(payload) - HEADER);
+        if (classOf(size) <= c) {
+            return payload;
+        }
+        void* moved = allocate(size);
+        if (moved != nullptr) {
+            std::memcpy(moved, payload, (std::size_t{1} << c) - HEADER);
+            release(payload);
+        }
+        return moved;
+    }
+
+  private:
+    static unsigned classOf(std::size_t size) {
+        unsigned c = MIN_CLASS;
+        while (c < CLASSES && (std::size_t{1} << c) < size + HEADER) {
+            ++c;
+        }
+        return c;
+    }
+    static unsigned classAt(const char* block) {
+        unsigned c = 0;
+        std::memcpy(&c, block, sizeof c);
+        return c;
+    }
+
+    char* base_ = nullptr;
+    std::size_t size_ = 0;
+    std::size_t used_ = 0;
+    char* free_[CLASSES] = {};
+};
 
 struct ChildContext {
     int fd = -1;
-    std::size_t used = 0;
-    std::size_t limit = 0;
+    Arena arena;
     const std::map<std::string, std::string>* pinned = nullptr;
 };
-
-constexpr std::size_t HEADER = 16;  // keeps the returned blocks 16-byte aligned
 
 void writeAll(int fd, const char* data, std::size_t length) {
     while (length > 0) {
@@ -70,69 +160,35 @@ void writeAll(int fd, const char* data, std::size_t length) {
     }
 }
 
-[[noreturn]] void finish(int fd, const char* status, const char* text, std::size_t length, int code) {
+// Writes "OK\n" or "ERR\n", then the prefix and the text (cut to MAX_ANSWER_BYTES), and ends the child.
+[[noreturn]] void finish(int fd, const char* status, const char* prefix, const char* text, std::size_t length,
+                         int code) {
     writeAll(fd, status, std::strlen(status));
+    writeAll(fd, prefix, std::strlen(prefix));
     writeAll(fd, text, std::min(length, MAX_ANSWER_BYTES));
     ::_exit(code);
 }
 
-void* budgetAlloc(void* udata, duk_size_t size) {
-    auto* c = static_cast<ChildContext*>(udata);
-    if (size > c->limit - c->used) {
-        return nullptr;
-    }
-    void* raw = std::malloc(size + HEADER);
-    if (raw == nullptr) {
-        return nullptr;
-    }
-    std::memcpy(raw, &size, sizeof size);
-    c->used += size;
-    return static_cast<char*>(raw) + HEADER;
+[[noreturn]] void fail(int fd, const char* prefix, const char* text) {
+    finish(fd, "ERR\n", prefix, text, text != nullptr ? std::strlen(text) : 0, 0);
 }
 
-void budgetFree(void* udata, void* ptr) {
-    if (ptr == nullptr) {
-        return;
-    }
-    auto* c = static_cast<ChildContext*>(udata);
-    char* raw = static_cast<char*>(ptr) - HEADER;
-    std::size_t size = 0;
-    std::memcpy(&size, raw, sizeof size);
-    c->used -= size;
-    std::free(raw);
+void* arenaAlloc(void* udata, duk_size_t size) {
+    return static_cast<ChildContext*>(udata)->arena.allocate(size);
 }
 
-void* budgetRealloc(void* udata, void* ptr, duk_size_t size) {
-    if (ptr == nullptr) {
-        return budgetAlloc(udata, size);
-    }
-    if (size == 0) {
-        budgetFree(udata, ptr);
-        return nullptr;
-    }
-    auto* c = static_cast<ChildContext*>(udata);
-    char* raw = static_cast<char*>(ptr) - HEADER;
-    std::size_t old = 0;
-    std::memcpy(&old, raw, sizeof old);
-    if (size > old && size - old > c->limit - c->used) {
-        return nullptr;
-    }
-    void* moved = std::realloc(raw, size + HEADER);
-    if (moved == nullptr) {
-        return nullptr;
-    }
-    std::memcpy(moved, &size, sizeof size);
-    c->used = c->used - old + size;
-    return static_cast<char*>(moved) + HEADER;
+void* arenaRealloc(void* udata, void* ptr, duk_size_t size) {
+    return static_cast<ChildContext*>(udata)->arena.resize(ptr, size);
+}
+
+void arenaFree(void* udata, void* ptr) {
+    static_cast<ChildContext*>(udata)->arena.release(ptr);
 }
 
 void engineFatal(void* udata, const char* message) {
     const auto* c = static_cast<ChildContext*>(udata);
-    const char* text = message != nullptr ? message : "unknown";
-    char buffer[512];
-    const int n = std::snprintf(buffer, sizeof buffer, "fatal error in the script engine: %s", text);
-    finish(c->fd, "ERR\n", buffer,
-           n > 0 ? std::min<std::size_t>(static_cast<std::size_t>(n), sizeof buffer - 1) : 0, 3);
+    finish(c->fd, "ERR\n", "fatal error in the script engine: ", message != nullptr ? message : "unknown",
+           message != nullptr ? std::strlen(message) : 7, 3);
 }
 
 ChildContext* contextOf(duk_context* ctx) {
@@ -141,27 +197,27 @@ ChildContext* contextOf(duk_context* ctx) {
     return static_cast<ChildContext*>(functions.udata);
 }
 
-// Kept apart from the engine callbacks so that nothing with a destructor is alive when the engine may
-// unwind with longjmp.
+// Engine callbacks below keep nothing with a destructor alive across engine calls: the engine unwinds with
+// longjmp.
 bool resolveIpv4(const ChildContext& c, const char* host, char* out, std::size_t outSize) {
-    std::string key(host);
-    std::transform(key.begin(), key.end(), key.begin(),
-                   [](unsigned char ch) { return static_cast<char>(std::tolower(ch)); });
+    if (host[0] == '\0') {
+        return false;
+    }
     if (c.pinned != nullptr) {
-        const auto pinned = c.pinned->find(key);
-        if (pinned != c.pinned->end()) {
-            in_addr address{};
-            if (inet_pton(AF_INET, pinned->second.c_str(), &address) != 1) {
-                return false;
+        for (const auto& [name, address] : *c.pinned) {
+            if (::strcasecmp(name.c_str(), host) != 0) {
+                continue;
             }
-            return inet_ntop(AF_INET, &address, out, static_cast<socklen_t>(outSize)) != nullptr;
+            in_addr parsed{};
+            return inet_pton(AF_INET, address.c_str(), &parsed) == 1 &&
+                   inet_ntop(AF_INET, &parsed, out, static_cast<socklen_t>(outSize)) != nullptr;
         }
     }
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* result = nullptr;
-    if (key.empty() || getaddrinfo(key.c_str(), nullptr, &hints, &result) != 0 || result == nullptr) {
+    if (getaddrinfo(host, nullptr, &hints, &result) != 0 || result == nullptr) {
         return false;
     }
     const auto* address = reinterpret_cast<const sockaddr_in*>(result->ai_addr);
@@ -200,7 +256,7 @@ duk_ret_t jsDnsResolve(duk_context* ctx) {
 }
 
 duk_ret_t jsMyIpAddress(duk_context* ctx) {
-    char address[INET_ADDRSTRLEN] = {};
+    char address[INET_ADDRSTRLEN] = "127.0.0.1";
     if (!firstInterfaceIpv4(address, sizeof address)) {
         std::strcpy(address, "127.0.0.1");
     }
@@ -208,18 +264,26 @@ duk_ret_t jsMyIpAddress(duk_context* ctx) {
     return 1;
 }
 
+// Size of this process's address space, read without the C library's stream functions.
 std::size_t currentAddressSpace() {
-    FILE* f = std::fopen("/proc/self/statm", "r");
-    if (f == nullptr) {
+    const int fd = ::open("/proc/self/statm", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
         return 0;
     }
-    unsigned long pages = 0;
-    const int read = std::fscanf(f, "%lu", &pages);
-    std::fclose(f);
-    return read == 1 ? pages * static_cast<std::size_t>(sysconf(_SC_PAGESIZE)) : 0;
+    char buffer[64] = {};
+    const ssize_t n = ::read(fd, buffer, sizeof buffer - 1);
+    ::close(fd);
+    if (n <= 0) {
+        return 0;
+    }
+    std::size_t pages = 0;
+    for (ssize_t i = 0; i < n && buffer[i] >= '0' && buffer[i] <= '9'; ++i) {
+        pages = pages * 10 + static_cast<std::size_t>(buffer[i] - '0');
+    }
+    return pages * static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
 }
 
-void limitChild(int keepFd, std::size_t heapBudget) {
+void limitChild(int keepFd) {
     // Inherited descriptors (other evaluations' pipes, sockets) must not stay open in this process.
     if (keepFd > 3) {
         ::close_range(3, static_cast<unsigned>(keepFd - 1), 0);
@@ -228,9 +292,10 @@ void limitChild(int keepFd, std::size_t heapBudget) {
     rlimit noCore{0, 0};
     ::setrlimit(RLIMIT_CORE, &noCore);
     if (LIMIT_ADDRESS_SPACE) {
+        // The arena is already mapped; this only bounds what the C library may add (name look-ups).
         const std::size_t base = currentAddressSpace();
         if (base > 0) {
-            const rlim_t limit = base + 2 * heapBudget + ADDRESS_SPACE_SLACK;
+            const rlim_t limit = base + ADDRESS_SPACE_SLACK;
             rlimit as{limit, limit};
             ::setrlimit(RLIMIT_AS, &as);
         }
@@ -241,14 +306,15 @@ void limitChild(int keepFd, std::size_t heapBudget) {
                            const PacEvaluator::Options& options) noexcept {
     ChildContext context;
     context.fd = fd;
-    context.limit = options.memoryLimitBytes;
     context.pinned = &options.pinnedAddresses;
-    limitChild(fd, options.memoryLimitBytes);
+    if (!context.arena.map(options.memoryLimitBytes)) {
+        fail(fd, "", "the script heap could not be mapped");
+    }
+    limitChild(fd);
 
-    duk_context* ctx = duk_create_heap(budgetAlloc, budgetRealloc, budgetFree, &context, engineFatal);
+    duk_context* ctx = duk_create_heap(arenaAlloc, arenaRealloc, arenaFree, &context, engineFatal);
     if (ctx == nullptr) {
-        const char text[] = "the script engine could not be created";
-        finish(fd, "ERR\n", text, sizeof text - 1, 2);
+        fail(fd, "", "the script engine could not be created");
     }
     duk_push_c_function(ctx, jsDnsResolve, 1);
     duk_put_global_string(ctx, "dnsResolve");
@@ -259,36 +325,28 @@ void limitChild(int keepFd, std::size_t heapBudget) {
         duk_put_global_string(ctx, "__pacFixedTime");
     }
     if (duk_peval_string(ctx, detail::PAC_HELPER_SCRIPT) != 0) {
-        const char* text = duk_safe_to_string(ctx, -1);
-        finish(fd, "ERR\n", text, std::strlen(text), 2);
+        fail(fd, "the helper functions failed to load: ", duk_safe_to_string(ctx, -1));
     }
     duk_pop(ctx);
     if (duk_peval_lstring(ctx, script.data(), script.size()) != 0) {
-        const char* text = duk_safe_to_string(ctx, -1);
-        const std::string message = std::string("the script failed to load: ") + text;
-        finish(fd, "ERR\n", message.data(), message.size(), 0);
+        fail(fd, "the script failed to load: ", duk_safe_to_string(ctx, -1));
     }
     duk_pop(ctx);
     duk_get_global_string(ctx, "FindProxyForURL");
     if (!duk_is_function(ctx, -1)) {
-        const char text[] = "the script defines no function FindProxyForURL";
-        finish(fd, "ERR\n", text, sizeof text - 1, 0);
+        fail(fd, "", "the script defines no function FindProxyForURL");
     }
     duk_push_lstring(ctx, url.data(), url.size());
     duk_push_lstring(ctx, host.data(), host.size());
     if (duk_pcall(ctx, 2) != 0) {
-        const char* text = duk_safe_to_string(ctx, -1);
-        const std::string message = std::string("FindProxyForURL threw: ") + text;
-        finish(fd, "ERR\n", message.data(), message.size(), 0);
+        fail(fd, "FindProxyForURL threw: ", duk_safe_to_string(ctx, -1));
     }
     if (!duk_is_string(ctx, -1)) {
-        const std::string message = std::string("FindProxyForURL returned a value that is not a string: ") +
-                                    duk_safe_to_string(ctx, -1);
-        finish(fd, "ERR\n", message.data(), message.size(), 0);
+        fail(fd, "FindProxyForURL returned a value that is not a string: ", duk_safe_to_string(ctx, -1));
     }
     duk_size_t length = 0;
     const char* answer = duk_get_lstring(ctx, -1, &length);
-    finish(fd, "OK\n", answer, length, 0);
+    finish(fd, "OK\n", "", answer, length, 0);
 }
 
 // ---- parent side ----

@@ -2,9 +2,10 @@
 // functions (isPlainHostName, dnsDomainIs, localHostOrDomainIs, isResolvable, isInNet, dnsResolve,
 // myIpAddress, dnsDomainLevels, shExpMatch, weekdayRange, dateRange, timeRange, convert_addr, alert).
 //
-// A PAC script comes from the network and is untrusted: it runs in a forked child process with a memory
-// budget and a wall-clock limit, so that a script that loops, exhausts memory or crashes the engine costs
-// the caller only the time limit. The child never logs and ends with _exit.
+// A PAC script comes from the network and is untrusted: it runs in a forked child process with a fixed heap
+// and a wall-clock limit, so that a script that loops, exhausts memory or crashes the engine costs the
+// caller at most the time limit. The child never logs and ends with _exit; the parent kills and reaps it
+// when time runs out.
 #pragma once
 
 #include <chrono>
@@ -21,7 +22,8 @@ class PacEvaluator {
     struct Options {
         // Wall-clock limit for the whole evaluation, name look-ups included.
         std::chrono::milliseconds timeLimit{5000};
-        // Budget of the script engine's heap; the child's address space is limited on top of it.
+        // Size of the script engine's heap (a private mapping; blocks are rounded up to powers of two). The
+        // rest of the child's address space is limited as well, except under AddressSanitizer.
         std::size_t memoryLimitBytes = 64u * 1024u * 1024u;
         // Addresses dnsResolve answers without asking the resolver (host in lower case -> IPv4 text).
         std::map<std::string, std::string> pinnedAddresses;

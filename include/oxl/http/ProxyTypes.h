@@ -7,7 +7,7 @@
 namespace oxl::http {
 
 struct ProxyType {
-    enum Type {
+    enum Type : int {
         HTTP = 0,
         HTTP_1_0 = 1,
         SOCKS4 = 2,
@@ -18,7 +18,7 @@ struct ProxyType {
 };
 
 struct ProxyAuthentication {
-    enum Type {
+    enum Type : int {
         ANY = 0,
         BASIC = 1,
         DIGEST = 2,

@@ -14,7 +14,7 @@ class Proxy;
 class SystemProxyUsagePolicy : public oxl::common::InputIndependentPolicy {
   public:
     struct SystemProxyUsage {
-        enum Value {
+        enum Value : int {
             USE_SYSTEM_PROXY_WHEN_REQUESTED = 0,
             NEVER_USE_SYSTEM_PROXY = 1,
         };

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <regex>
 #include <thread>
 
 #include "oxl/http/PacEvaluator.h"
@@ -126,6 +127,38 @@ TEST(PacEvaluatorTest, ScriptSeesUrlAndHost) {
                                "https://Mixed.example:8443/p?q=1", "mixed.example", testOptions());
     ASSERT_TRUE(result.success) << result.error;
     EXPECT_EQ(result.answer, "https://Mixed.example:8443/p?q=1|mixed.example");
+}
+
+TEST(PacEvaluatorTest, HeapIsRecycledWithinItsLimit) {
+    // About 64 MiB pass through a 16 MiB heap; only freed blocks being reused lets this finish.
+    auto options = testOptions();
+    options.memoryLimitBytes = 16u * 1024u * 1024u;
+    const auto churn = PacEvaluator::evaluate(
+        "function FindProxyForURL(u, h) {\n"
+        "  var big = 'x';\n"
+        "  for (var i = 0; i < 17; i++) big += big;\n"
+        "  var n = 0;\n"
+        "  for (var j = 0; j < 500; j++) { var t = big + j; n += t.length > 0 ? 1 : 0; }\n"
+        "  return 'PROXY churn' + n + ':1';\n"
+        "}",
+        "http://x/", "x", options);
+    ASSERT_TRUE(churn.success) << churn.error;
+    EXPECT_EQ(churn.answer, "PROXY churn500:1");
+
+    // Keeping everything does not fit.
+    const auto keep = PacEvaluator::evaluate(
+        "function FindProxyForURL(u, h) {\n"
+        "  var big = 'x';\n"
+        "  for (var i = 0; i < 17; i++) big += big;\n"
+        "  var all = [];\n"
+        "  for (var j = 0; j < 500; j++) all.push(big + j);\n"
+        "  return 'PROXY kept:1';\n"
+        "}",
+        "http://x/", "x", options);
+    EXPECT_FALSE(keep.success);
+    EXPECT_TRUE(
+        std::regex_search(keep.error, std::regex("FindProxyForURL threw: (Error: alloc failed|DoubleError)")))
+        << keep.error;
 }
 
 TEST(PacEvaluatorTest, ParsesAnswers) {
