@@ -180,6 +180,11 @@ void ThreadPool::enqueue(std::shared_ptr<Task> task, bool blocking, bool highPri
         std::fprintf(stderr, "ThreadPool::enqueue: %s: null task ignored\n", name_.c_str());
         return;
     }
+    if (blocking && maxThreads_ == 0) {
+        // Nothing could ever run it: waiting would hang the caller for good.
+        std::fprintf(stderr, "ThreadPool::enqueue: %s: no thread may run a blocking task\n", name_.c_str());
+        return;
+    }
     std::shared_ptr<BlockingTask> wrapper;
     if (blocking) {
         wrapper = std::make_shared<BlockingTask>(std::move(task));

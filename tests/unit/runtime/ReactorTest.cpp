@@ -151,19 +151,4 @@ TEST(ReactorTest, StopTwiceAndEventsAfterStopAreNeverProcessed) {
     EXPECT_EQ(0, liveEvents.load()) << "unprocessed events leaked";
 }
 
-TEST(ReactorTest, StopWithoutStartAndRestart) {
-    LogCapture logs;
-    RecordingReactor reactor;
-    reactor.stop();
-    EXPECT_EQ(1u, logs.count("Reactor is already stopped"));
-    reactor.start();
-    reactor.enqueue(new LabelEvent("a"));
-    ASSERT_TRUE(waitFor([&] { return reactor.getCountEventsProcessed() == 1; }));
-    reactor.stop();
-    reactor.start();
-    reactor.enqueue(new LabelEvent("b"));
-    ASSERT_TRUE(waitFor([&] { return reactor.getCountEventsProcessed() == 2; }));
-    EXPECT_EQ((std::vector<std::string>{"a", "b"}), reactor.processed());
-}
-
 }  // namespace

@@ -155,6 +155,23 @@ TEST(ThreadPoolTest, ClearDropsQueuedTasksAndReleasesBlockedSubmitter) {
     EXPECT_EQ(0, ran.load());
 }
 
+TEST(ThreadPoolTest, PoolWithoutThreadsKeepsTasksAndNeverBlocks) {
+    oxl::test::StderrCapture err;
+    std::atomic<int> ran{0};
+    std::atomic<int> destroyed{0};
+    {
+        oxl::ThreadPool pool(0, 0, "nothreads", 60);
+        pool.enqueue(std::make_shared<FlagTask>(ran, &destroyed));
+        pool.enqueue(std::make_shared<FlagTask>(ran, &destroyed), true);
+        EXPECT_EQ(0u, pool.getThreadCount());
+        EXPECT_EQ(1u, pool.getQueuedCount());
+        EXPECT_EQ(1, destroyed.load());
+        EXPECT_EQ(1u, err.count("no thread may run a blocking task"));
+    }
+    EXPECT_EQ(2, destroyed.load());
+    EXPECT_EQ(0, ran.load());
+}
+
 TEST(ThreadPoolTest, ThreadsGrowToMaxThenQueue) {
     oxl::ThreadPool pool(0, 3, "grow", 60);
     EXPECT_EQ(0u, pool.getThreadCount()) << "min 0 starts no thread before the first task";
