@@ -20,6 +20,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <thread>
 
 #include "http/PacHelperScript.h"
@@ -406,6 +407,17 @@ bool isProxyAddress(const std::string& text) {
 
 PacEvaluator::Result PacEvaluator::evaluate(const std::string& script, const std::string& url,
                                             const std::string& host, const Options& options) {
+    try {
+        return evaluateInChild(script, url, host, options);
+    } catch (const std::exception& e) {
+        Result failed;
+        failed.error = std::string("the evaluation failed: ") + e.what();
+        return failed;
+    }
+}
+
+PacEvaluator::Result PacEvaluator::evaluateInChild(const std::string& script, const std::string& url,
+                                                   const std::string& host, const Options& options) {
     Result result;
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) {
@@ -417,6 +429,11 @@ PacEvaluator::Result PacEvaluator::evaluate(const std::string& script, const std
     const auto started = std::chrono::steady_clock::now();
     const auto deadline = started + options.timeLimit;
 
+    // Reserved before the fork so that nothing between fork and reaping allocates (and so cannot throw
+    // with a child left behind).
+    std::string output;
+    output.reserve(MAX_ANSWER_BYTES + 4096 + 8);
+
     const pid_t pid = ::fork();
     if (pid < 0) {
         result.error = std::string("fork failed: ") + std::strerror(errno);
@@ -427,7 +444,6 @@ PacEvaluator::Result PacEvaluator::evaluate(const std::string& script, const std
     }
     writeEnd.reset();
 
-    std::string output;
     bool stop = false;
     bool overLimit = false;
     bool eof = false;
@@ -466,8 +482,13 @@ PacEvaluator::Result PacEvaluator::evaluate(const std::string& script, const std
     bool reaped = false;
     while (eof && !overLimit) {
         const pid_t done = ::waitpid(pid, &status, WNOHANG);
-        if (done == pid || (done < 0 && errno != EINTR)) {
-            reaped = done == pid;
+        // ECHILD: the host reaps children itself (SIGCHLD ignored or its own handler); the pid may already
+        // belong to another process, so it must not be signalled.
+        if (done == pid || (done < 0 && errno == ECHILD)) {
+            reaped = true;
+            break;
+        }
+        if (done < 0 && errno != EINTR) {
             break;
         }
         if (std::chrono::steady_clock::now() >= deadline) {
@@ -503,6 +524,14 @@ PacEvaluator::Result PacEvaluator::evaluate(const std::string& script, const std
 }
 
 PacEvaluator::Answer PacEvaluator::parseAnswer(const std::string& answer) {
+    try {
+        return parse(answer);
+    } catch (const std::exception&) {
+        return Answer{};
+    }
+}
+
+PacEvaluator::Answer PacEvaluator::parse(const std::string& answer) {
     Answer parsed;
     std::string::size_type pos = 0;
     while (pos <= answer.size()) {

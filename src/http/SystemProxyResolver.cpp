@@ -1,5 +1,7 @@
 #include "oxl/http/SystemProxyResolver.h"
 
+#include <exception>
+
 #include "oxl/http/SystemProxyUsagePolicy.h"
 #include "oxl/log/Log.h"
 
@@ -37,6 +39,15 @@ std::shared_ptr<HttpProxyConfigurationReader> SystemProxyResolver::getHttpProxyC
 }
 
 std::shared_ptr<Proxy> SystemProxyResolver::resolveSystemProxy(const std::string& url) {
+    try {
+        return resolve(url);
+    } catch (const std::exception& e) {
+        OXL_LOG_ERROR(logger(), "System proxy resolution failed: " << e.what());
+    }
+    return nullptr;
+}
+
+std::shared_ptr<Proxy> SystemProxyResolver::resolve(const std::string& url) {
     std::shared_ptr<Proxy> proxy;
     {
         const std::lock_guard<std::mutex> lock(mutex_);

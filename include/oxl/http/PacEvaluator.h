@@ -52,6 +52,11 @@ class PacEvaluator {
     static Result evaluate(const std::string& script, const std::string& url, const std::string& host,
                            const Options& options);
     static Answer parseAnswer(const std::string& answer);
+
+  private:
+    static Result evaluateInChild(const std::string& script, const std::string& url, const std::string& host,
+                                  const Options& options);
+    static Answer parse(const std::string& answer);
 };
 
 }  // namespace oxl::http

@@ -30,6 +30,8 @@ class SystemProxyResolver : public oxl::common::PolicyDriven {
     std::shared_ptr<HttpProxyConfigurationReader> getHttpProxyConfigurationReader() const;
 
   private:
+    std::shared_ptr<Proxy> resolve(const std::string& url);
+
     mutable std::mutex mutex_;
     std::shared_ptr<HttpProxyConfigurationReader> reader_;
     bool cacheValid_ = false;
