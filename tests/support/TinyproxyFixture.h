@@ -8,7 +8,8 @@
 //
 // Only 127.0.0.1 may use the proxy. CONNECT (HTTPS through the proxy) is allowed only to connectPorts; an
 // empty list allows no CONNECT at all. The log (LogLevel Info) has one "Request (file descriptor N): GET
-// http://host:port/path HTTP/1.1" line per plain request and "CONNECT host:port HTTP/1.1" per tunnel.
+// http://host:port/path HTTP/1.1" line per plain request and "CONNECT host:port HTTP/1.1" per tunnel; a
+// plain request reaches the server with a "Via" header naming tinyproxy.
 // The configuration and the log live in a private temporary directory removed by the destructor, which
 // also stops and reaps the process.
 #pragma once

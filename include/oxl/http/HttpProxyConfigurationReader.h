@@ -1,8 +1,9 @@
 // Reads the user's proxy configuration and answers which proxy the user's settings choose for a URL.
 //
-// With a PAC URL the script is fetched (http, https or file; no proxy is used for the fetch) and
-// FindProxyForURL is evaluated in a separate process (PacEvaluator); without one the static proxy string
-// is used. The bypass list of the settings travels with the answer.
+// With a PAC URL the script is fetched (http, https or file; never through a proxy; https against the
+// system's trust store; names pinned with NamePinning apply) and FindProxyForURL is evaluated in a separate
+// process (PacEvaluator); without one the static proxy string is used. The bypass list of the settings
+// travels with the answer. Each failure is logged once and ends as "no proxy".
 #pragma once
 
 #include <memory>
