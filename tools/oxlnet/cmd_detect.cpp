@@ -93,8 +93,17 @@ int runDetect(const oxlnet::Args& input) {
 
     auto controller = oxl::edge::EdgeDetectionControllerImpl::build(internalDomain, externalDomain);
     std::shared_ptr<oxl::edge::EdgeTransitionDetectionControllerImpl> transitions;
+    std::shared_ptr<PrintingVisibilityObserver> visibility;
+    std::shared_ptr<PrintingSensingObserver> sensing;
+    // Notices that arrive while the answer is being printed wait for it, so they always come after it.
+    std::unique_lock<std::mutex> printing(outputMutex());
     if (watch) {
-        // Linked before the first question, so that the answer starts the right detection.
+        // Observed and linked before the first question, so that its answer starts the right detection and
+        // every notice from then on is printed.
+        visibility = std::make_shared<PrintingVisibilityObserver>(controller);
+        sensing = std::make_shared<PrintingSensingObserver>();
+        controller->registerVisibilityChangeObserver(visibility);
+        controller->registerNetworkSensingObserver(sensing);
         transitions = oxl::edge::EdgeTransitionDetectionControllerImpl::build();
         controller->setEdgeTransitionDetectionController(transitions);
         transitions->start();
@@ -102,26 +111,20 @@ int runDetect(const oxlnet::Args& input) {
 
     const bool internal = controller->isOnPremServerAvailable();
     const bool edge = controller->isEdgeAvailable();
-    {
-        std::lock_guard<std::mutex> lock(outputMutex());
-        std::cout << "internal: " << visibleText(internal) << "\n";
-        std::cout << "edge: " << visibleText(edge) << "\n";
-        for (const auto& record : controller->getInternalServiceRecords(false)) {
-            for (const auto& endpoint : record.endpoints) {
-                std::cout << "internal " << record.serviceName << " " << endpoint << "\n";
-            }
+    std::cout << "internal: " << visibleText(internal) << "\n";
+    std::cout << "edge: " << visibleText(edge) << "\n";
+    for (const auto& record : controller->getInternalServiceRecords(false)) {
+        for (const auto& endpoint : record.endpoints) {
+            std::cout << "internal " << record.serviceName << " " << endpoint << "\n";
         }
-        for (const auto& record : controller->getEdgeServiceRecordData()) {
-            std::cout << "edge " << oxl::ip::IpUtils::appendPortToAddress(record.host, record.port) << "\n";
-        }
-        std::cout.flush();
     }
+    for (const auto& record : controller->getEdgeServiceRecordData()) {
+        std::cout << "edge " << oxl::ip::IpUtils::appendPortToAddress(record.host, record.port) << "\n";
+    }
+    std::cout.flush();
+    printing.unlock();
 
     if (watch) {
-        auto visibility = std::make_shared<PrintingVisibilityObserver>(controller);
-        auto sensing = std::make_shared<PrintingSensingObserver>();
-        controller->registerVisibilityChangeObserver(visibility);
-        controller->registerNetworkSensingObserver(sensing);
         std::this_thread::sleep_for(std::chrono::seconds(watchSeconds));
         controller->unregisterVisibilityChangeObserver(visibility);
         controller->unregisterNetworkSensingObserver(sensing);

@@ -12,7 +12,7 @@
 namespace oxl::edge {
 
 struct BriselEdgeServiceSensorStrategy {
-    enum Strategy {
+    enum Strategy : int {
         ASSUME_VISIBLE = 0,
         ASSUME_NOT_VISIBLE = 1,
         FIND_BRISEL_EDGE_RECORD = 2,

@@ -12,7 +12,7 @@ namespace oxl::edge {
 class EdgeCapabilityPolicy : public oxl::common::InputIndependentPolicy {
   public:
     struct PolicyValue {
-        enum Value {
+        enum Value : int {
             ENABLED = 0,
             DISABLED = 1,
         };

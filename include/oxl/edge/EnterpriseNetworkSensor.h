@@ -11,7 +11,7 @@
 namespace oxl::edge {
 
 struct EnterpriseNetworkSensorStrategy {
-    enum Strategy {
+    enum Strategy : int {
         ASSUME_VISIBLE = 0,
         ASSUME_NOT_VISIBLE = 1,
         FIND_PELKO_ZDS_RECORD = 2,

@@ -158,6 +158,8 @@ TEST(EdgeDetectionDnsTest, SetDomainsQueriesTheNewDomainsAndRestarts) {
     auto sensing = std::make_shared<Sensing>();
     controller->registerNetworkSensingObserver(sensing);
     EXPECT_FALSE(controller->isEdgeAvailable());
+    // setDomains stops the controller, which drops notices still queued: let the first one arrive.
+    ASSERT_TRUE(waitFor([&] { return sensing->events().size() == 1; }, std::chrono::seconds(10)));
 
     controller->setDomains("corp.test", "ext.test");
     EXPECT_TRUE(controller->isEdgeAvailable());
@@ -288,16 +290,22 @@ TEST(OxlnetDetectTest, WatchPrintsSensingEvents) {
     Dnsmasq dns(outside());
     ASSERT_TRUE(dns.isRunning()) << dns.log();
     int status = 0;
-    // Outside without an edge under the internal domain: the outside machine reports the edge again when it
-    // starts polling, which the watch prints.
+    // Outside: the initial answer, then the notices of the first gathering and of the outside machine that
+    // starts polling and finds the edge.
     const std::string output = runCommand(std::string(oxlnet) +
-                                              " detect --internal-domain none.corp.test "
+                                              " detect --internal-domain corp.test "
                                               "--external-domain ext.test --dns-server " +
                                               dns.address() + " --watch 4 2>/dev/null",
                                           status);
     EXPECT_EQ(status, 0);
     EXPECT_EQ(output.rfind("internal: not visible\nedge: visible\n", 0), 0u) << output;
+    EXPECT_NE(
+        output.find("sensing: Event 'GatherInitialVisibility' Internal network status is still 'not visible' "
+                    "Edge status changed to 'visible'"),
+        std::string::npos)
+        << output;
     EXPECT_NE(output.find("sensing: Event 'StartPolling'"), std::string::npos) << output;
+    EXPECT_NE(output.find("change: internal not visible, edge visible"), std::string::npos) << output;
 }
 
 }  // namespace

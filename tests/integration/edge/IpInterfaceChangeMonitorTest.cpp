@@ -120,7 +120,8 @@ TEST(IpInterfaceChangeMonitorTest, SendsADelayedEventOnlyWhenTheAddressSetChange
         {
             IpInterfaceChangeMonitor monitor(&controller);
             ASSERT_TRUE(monitor.start());
-            EXPECT_EQ(threadsNamed("IpIfChangeMon"), 1u);
+            // The thread names itself once it runs.
+            EXPECT_TRUE(waitFor([] { return threadsNamed("IpIfChangeMon") == 1; }, std::chrono::seconds(10)));
 
             ASSERT_TRUE(run("ip addr add 10.200.0.1/32 dev lo"));
             ASSERT_TRUE(waitFor([&] { return controller.size() == 1; }, std::chrono::seconds(10)));
