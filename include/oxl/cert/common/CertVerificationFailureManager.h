@@ -5,6 +5,7 @@
 #include <set>
 #include <string>
 
+#include "oxl/cert/common/InvalidCertListener.h"
 #include "oxl/cert/utils/CertEnumerations.h"
 #include "oxl/cert/utils/CertStatus.h"
 #include "oxl/common/Policy.h"
@@ -27,6 +28,12 @@ class CertVerificationFailureManager {
     static CertAcceptanceDecision::Decision checkCertificateCachedDecision(
         std::shared_ptr<CertificateData> data, std::set<CertStatus::Status>& statuses,
         std::shared_ptr<oxl::common::Policy> policy);
+
+    // What the user is told about a certificate; the common name is "Unknown" when the certificate has none.
+    static InvalidCertTexts buildTexts(const std::shared_ptr<CertificateData>& data,
+                                       const std::string& referenceIdentifier,
+                                       const std::string& identifierToDisplay,
+                                       const std::set<CertStatus::Status>& statuses);
 
   private:
     static CertAcceptanceDecision::Decision canBeAccepted(const std::shared_ptr<CertificateData>& data,
