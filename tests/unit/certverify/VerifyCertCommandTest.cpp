@@ -1,0 +1,148 @@
+#include <gtest/gtest.h>
+#include <openssl/x509v3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+
+#include "support/TestPki.h"
+
+using oxl::test::CertSpec;
+using oxl::test::KeySpec;
+using oxl::test::KeyType;
+using oxl::test::TestCert;
+using oxl::test::TestPki;
+
+namespace {
+
+// OXLNET names the tool; without it, the build tree's tool beside the tests folder.
+std::string oxlnetPath() {
+    if (const char* env = std::getenv("OXLNET"); env != nullptr && *env != '\0') {
+        return env;
+    }
+    char self[4096] = {0};
+    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof(self) - 1);
+    if (n <= 0) {
+        return {};
+    }
+    std::string path(self, static_cast<size_t>(n));
+    path = path.substr(0, path.rfind('/'));
+    path = path.substr(0, path.rfind('/')) + "/oxlnet";
+    return ::access(path.c_str(), X_OK) == 0 ? path : std::string();
+}
+
+struct ToolRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+ToolRun run(const std::string& oxlnet, const std::string& arguments, const std::string& errFile) {
+    ToolRun r;
+    const std::string command = oxlnet + " verify-cert " + arguments + " 2>" + errFile;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        return r;
+    }
+    std::array<char, 512> buffer{};
+    size_t n = 0;
+    while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) {
+        r.out.append(buffer.data(), n);
+    }
+    const int raw = ::pclose(pipe);
+    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    if (FILE* err = std::fopen(errFile.c_str(), "r")) {
+        while ((n = std::fread(buffer.data(), 1, buffer.size(), err)) > 0) {
+            r.err.append(buffer.data(), n);
+        }
+        std::fclose(err);
+    }
+    return r;
+}
+
+CertSpec server(const std::string& host) {
+    CertSpec spec;
+    spec.commonName = host;
+    spec.dnsNames = {host};
+    spec.keyUsage = KU_DIGITAL_SIGNATURE;
+    spec.extendedKeyUsage = {NID_server_auth};
+    spec.key = KeySpec{KeyType::EC, 256};
+    return spec;
+}
+
+}  // namespace
+
+TEST(VerifyCertCommandTest, VerifiesBundlesAndReportsTheResult) {
+    const std::string oxlnet = oxlnetPath();
+    if (oxlnet.empty()) {
+        GTEST_SKIP() << "the oxlnet tool was not found (set OXLNET)";
+    }
+    TestPki pki;
+    TestCert root = TestPki::makeRoot("Tool Root");
+    TestCert inter = TestPki::makeIntermediate("Tool Intermediate", root);
+    TestCert good = TestPki::makeCert(server("host.example.com"), &inter);
+    CertSpec expiredSpec = server("host.example.com");
+    expiredSpec.notBeforeOffsetSeconds = -5 * 24 * 3600;
+    expiredSpec.notAfterOffsetSeconds = -3600;
+    TestCert expired = TestPki::makeCert(expiredSpec, &inter);
+    CertSpec xmppSpec;
+    xmppSpec.xmppAddresses = {"chat.example"};
+    xmppSpec.key = KeySpec{KeyType::EC, 256};
+    TestCert xmpp = TestPki::makeCert(xmppSpec, &inter);
+
+    const std::string trust = "--trust " + pki.writeCertificates("trust.pem", {root.x509()});
+    const std::string goodChain = pki.writeCertificates("good.pem", {good.x509(), inter.x509()});
+    const std::string leafOnly = pki.writeCertificates("leaf.pem", {good.x509()});
+    const std::string expiredChain = pki.writeCertificates("expired.pem", {expired.x509(), inter.x509()});
+    const std::string xmppChain = pki.writeCertificates("xmpp.pem", {xmpp.x509(), inter.x509()});
+    const std::string text = pki.writeText("notes.pem", "just some text\n");
+    const std::string garbage =
+        pki.writeText("broken.pem", "-----BEGIN CERTIFICATE-----\nAAAA\n-----END CERTIFICATE-----\n");
+    const std::string err = pki.dir() + "/stderr.txt";
+
+    struct Case {
+        const char* name;
+        std::string arguments;
+        int status;
+        std::string stdoutHas;
+    };
+    const Case cases[] = {
+        {"good chain", goodChain + " --host host.example.com " + trust, 0, "[result : SUCCESS"},
+        {"one of several hosts", goodChain + " --host a.example --host host.example.com " + trust, 0,
+         "matched ID : host.example.com"},
+        {"wrong host", goodChain + " --host other.example.com " + trust, 1, "invalid reason : [CN_NO_MATCH]"},
+        {"mandatory must match", goodChain + " --host host.example.com --mandatory www.example.com " + trust,
+         1, "CN_NO_MATCH"},
+        {"without the trust file", goodChain + " --host host.example.com", 1, "[result : FAILURE"},
+        {"chain incomplete", leafOnly + " --host host.example.com " + trust, 1, "IS_PARTIAL_CHAIN"},
+        {"expired", expiredChain + " --host host.example.com " + trust, 1, "EXPIRED"},
+        {"expired, silently succeed",
+         expiredChain + " --host host.example.com --policy silently-succeed " + trust, 0,
+         "[result : SUCCESS"},
+        {"expired, silently fail", expiredChain + " --host host.example.com --policy=silently-fail " + trust,
+         1, "EXPIRED"},
+        {"xmpp address", xmppChain + " --xmpp --host chat.example " + trust, 0, "matched ID : chat.example"},
+        {"xmpp address without --xmpp", xmppChain + " --host chat.example " + trust, 1, "CN_NO_MATCH"},
+        {"plain text", text + " --host host.example.com", 2, ""},
+        {"broken PEM", garbage + " --host host.example.com", 2, ""},
+        {"missing file", pki.dir() + "/absent.pem --host host.example.com", 2, ""},
+        {"no host", goodChain, 2, ""},
+        {"unknown policy", goodChain + " --host host.example.com --policy maybe", 2, ""},
+        {"mandatory with xmpp", xmppChain + " --xmpp --host chat.example --mandatory chat.example", 2, ""},
+        {"two files", goodChain + " " + leafOnly + " --host host.example.com", 2, ""},
+    };
+    for (const auto& c : cases) {
+        ToolRun r = run(oxlnet, c.arguments, err);
+        EXPECT_EQ(r.status, c.status) << c.name << "\nstdout: " << r.out << "\nstderr: " << r.err;
+        EXPECT_NE(r.out.find(c.stdoutHas), std::string::npos) << c.name << ": " << r.out;
+        if (c.status == 2) {
+            EXPECT_TRUE(r.out.empty()) << c.name;
+            // One line of explanation, nothing else.
+            EXPECT_EQ(r.err.rfind("oxlnet: verify-cert", 0), 0u) << c.name << ": " << r.err;
+            EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << c.name << ": " << r.err;
+        }
+    }
+}
