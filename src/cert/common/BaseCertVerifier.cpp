@@ -35,6 +35,11 @@ CertResult internalError() {
     result.invalidReasons = {CertStatus::INTERNAL_ERROR};
     return result;
 }
+// Only a failed verification is shown to the user or cached, so a valid one skips the PEM conversion.
+bool needsCertificateData(const CertResult& initial) {
+    return initial.result != CertResult::SUCCESS ||
+           !CertStatus::representsVerificationSuccess(initial.invalidReasons);
+}
 }  // namespace
 
 // A consistent snapshot of the replaceable factories for one verification.
@@ -116,6 +121,11 @@ void BaseCertVerifier::setCertificateDataFactory(std::shared_ptr<CertificateData
     certificateDataFactory_ = std::move(factory);
 }
 
+std::shared_ptr<CertificateData> BaseCertVerifier::buildCertificateData(
+    const Factories& f, const std::shared_ptr<CertContainer>& container) {
+    return f.certificateData ? f.certificateData->buildCertificateData(container) : nullptr;
+}
+
 BaseCertVerifier::Factories BaseCertVerifier::factories() const {
     std::lock_guard<std::mutex> lock(factoriesMutex_);
     return Factories{certContainerFactory_, altNameParserFactory_, keyUsageParserFactory_,
@@ -145,7 +155,7 @@ CertResult BaseCertVerifier::verifyCertificate(const std::shared_ptr<CertContain
     }
     auto f = factories();
     CertResult initial = doVerifyCertificate(container, identity, f);
-    auto data = f.certificateData ? f.certificateData->buildCertificateData(container) : nullptr;
+    auto data = needsCertificateData(initial) ? buildCertificateData(f, container) : nullptr;
     return platformVerificationHandler_->handlePlatformVerificationResultSynchronously(
         initial, data, identity.getDecisionIdentifier(), identity.getIdentifierToDisplay());
 }
@@ -167,7 +177,7 @@ bool BaseCertVerifier::verifyCertificateAsync(
     auto f = factories();
     CertResult initial = doVerifyCertificate(container, identity, f);
     OXL_LOG_DEBUG(logger(), "Certificate initially verified, result: " << initial);
-    auto data = f.certificateData ? f.certificateData->buildCertificateData(container) : nullptr;
+    auto data = needsCertificateData(initial) ? buildCertificateData(f, container) : nullptr;
     platformVerificationHandler_->handlePlatformVerificationResultAsynchronously(
         data, identity.getDecisionIdentifier(), identity.getIdentifierToDisplay(), listener, initial,
         instantResult, requestId);

@@ -20,6 +20,7 @@ class AltNameParser;
 class AltNameParserFactory;
 class CertContainer;
 class CertContainerFactory;
+class CertificateData;
 class CertificateDataFactory;
 class CertificateVerificationListener;
 class KeyStrengthParser;
@@ -72,6 +73,8 @@ class BaseCertVerifier : public oxl::common::PolicyDriven {
     struct Factories;
 
     Factories factories() const;
+    static std::shared_ptr<CertificateData> buildCertificateData(
+        const Factories& f, const std::shared_ptr<CertContainer>& container);
     // Platform chain check, certificate checks and the ignore-condition policy.
     CertResult doVerifyCertificate(const std::shared_ptr<CertContainer>& container, Identity& identity,
                                    const Factories& factories);
