@@ -16,7 +16,7 @@ class CertificateData;
 class InvalidCertManagementPolicy : public oxl::common::Policy {
   public:
     struct PolicyValue {
-        enum Value {
+        enum Value : int {
             SILENTLY_FAIL = 0,
             SILENTLY_SUCCEED = 1,
             PROMPT_USER = 2,

@@ -27,7 +27,7 @@ class CertificateCacheAccessor;
 class InvalidCertNotificationManager : public oxl::common::PolicyDriven {
   public:
     struct PromptDecision {
-        enum Decision {
+        enum Decision : int {
             ACCEPT_FOR_SESSION = 0,
             DENY = 1,
             UNKNOWN = 2,
@@ -37,7 +37,7 @@ class InvalidCertNotificationManager : public oxl::common::PolicyDriven {
     };
 
     struct AcceptanceOptions {
-        enum Options {
+        enum Options : int {
             ACCEPT_FOR_SESSION = 0,
         };
     };

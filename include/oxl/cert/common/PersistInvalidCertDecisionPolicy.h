@@ -13,7 +13,7 @@ class PersistInvalidCertDecisionPolicy
       public std::enable_shared_from_this<PersistInvalidCertDecisionPolicy> {
   public:
     struct PolicyValue {
-        enum Value {
+        enum Value : int {
             PERSIST_DECISION = 0,
             DO_NOT_PERSIST_DECISION = 1,
         };
