@@ -8,10 +8,15 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "oxl/dns/DnsHostResolver.h"
 #include "oxl/edge/EdgeDetectionController.h"
 #include "oxl/edge/GlobalEdgeState.h"
+#include "oxl/http/EdgeTransformer.h"
+#include "oxl/http/HttpRequestData.h"
+#include "oxl/http/Request.h"
+#include "oxl/http/Response.h"
 #include "oxl/netutils/GlobalEdgeStateController.h"
 
 namespace oxl::test {
@@ -86,5 +91,53 @@ struct ScopedEdgeState {
     ScopedEdgeState(const ScopedEdgeState&) = delete;
     ScopedEdgeState& operator=(const ScopedEdgeState&) = delete;
 };
+
+// Rewrites like the edge adapter does (the URL's path changes, so the request counts as rewritten) and
+// records every call in order.
+class RecordingTransformer : public oxl::http::EdgeTransformer {
+  public:
+    using Result = TransformRequestResult::Result;
+
+    Result answer = TransformRequestResult::SUCCESS;
+    Result cookieAnswer = TransformRequestResult::SUCCESS;
+    std::string edgeUrl = "https://edge1.ext.test/tok/svc";
+    std::vector<std::string> calls;
+    std::string cookieUrl;
+
+    Result transformRequest(oxl::http::HttpRequestData& data) override {
+        return rewrite("transformRequest", data);
+    }
+    Result transformRequestUsingRequestOAuthToken(oxl::http::HttpRequestData& data) override {
+        return rewrite("transformRequestUsingRequestOAuthToken", data);
+    }
+    Result transformRequestUsingXEdgeAuth(oxl::http::HttpRequestData& data) override {
+        return rewrite("transformRequestUsingXEdgeAuth", data);
+    }
+    Result removeTransformedCookies(oxl::http::Response&, const std::string& url) override {
+        calls.emplace_back("removeTransformedCookies");
+        cookieUrl = url;
+        return cookieAnswer;
+    }
+    bool isRequestTransformed(const oxl::http::RequestWrapper& wrapper) override {
+        const auto options = wrapper.getOptions();
+        return options && options->url != wrapper.getUrl();
+    }
+    // Calls other than isRequestTransformed, which is a question, not a use of the request.
+    size_t transformCalls() const { return calls.size(); }
+
+  private:
+    Result rewrite(const char* name, oxl::http::HttpRequestData& data) {
+        calls.emplace_back(name);
+        if (answer == TransformRequestResult::SUCCESS) {
+            data.getOptions()->url = edgeUrl;
+        }
+        return answer;
+    }
+};
+
+inline std::shared_ptr<oxl::http::HttpRequestData> makeRequestData(
+    const std::string& url = "https://internal.corp.test/svc") {
+    return std::make_shared<oxl::http::HttpRequestData>(std::make_shared<oxl::http::Request>(url), nullptr);
+}
 
 }  // namespace oxl::test
