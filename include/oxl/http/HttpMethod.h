@@ -3,6 +3,11 @@
 
 #include <ostream>
 
+// <arpa/nameser_compat.h> (pulled in by <resolv.h>) defines DELETE as a macro; keep it out of the
+// declaration.
+#pragma push_macro("DELETE")
+#undef DELETE
+
 namespace oxl::http {
 
 struct HttpMethod {
@@ -13,6 +18,8 @@ struct HttpMethod {
         DELETE = 3,
         OPTIONS = 4,
     };
+    // The same value under a name that survives the DELETE macro of <resolv.h>.
+    static constexpr Method DELETE_REQUEST = DELETE;
 
     // The verb ("GET", ...), or "unknown" for any other value.
     static const char* toString(Method method);
@@ -21,3 +28,5 @@ struct HttpMethod {
 std::ostream& operator<<(std::ostream& os, HttpMethod::Method method);
 
 }  // namespace oxl::http
+
+#pragma pop_macro("DELETE")

@@ -1,0 +1,317 @@
+// Proxy and TLS options on a real easy handle: tinyproxy as the forward proxy, HTTPS servers with a test
+// PKI, and a recording certificate verifier in the TLS hook.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <thread>
+
+#include "TransferTestSupport.h"
+#include "oxl/http/NamePinning.h"
+#include "support/HttpServerFixture.h"
+#include "support/LogCapture.h"
+#include "support/TestPki.h"
+#include "support/TinyproxyFixture.h"
+
+namespace oxl::http {
+namespace {
+
+using oxl::http::test::RecordingCertVerifier;
+using oxl::http::test::Transfer;
+using oxl::test::HttpServerFixture;
+using oxl::test::TinyproxyFixture;
+
+constexpr const char* SERVER_NAME = "server.oxl.test";
+
+std::shared_ptr<Proxy> proxyAt(const std::string& server, const std::string& bypass = {}) {
+    auto proxy = std::make_shared<Proxy>();
+    proxy->setProxyServer(server, ProxyType::HTTP);
+    proxy->setBypassList(bypass);
+    return proxy;
+}
+
+bool hasHeader(const HttpServerFixture::RecordedRequest& request, const std::string& name) {
+    return request.headers.count(name) > 0;
+}
+
+class HttpsServer {
+  public:
+    explicit HttpsServer(bool tls12Only = false) : chain_(pki_.makeServerChain(SERVER_NAME)) {
+        HttpServerFixture::Options options;
+        options.https = true;
+        options.certFile = chain_.certFile;
+        options.keyFile = chain_.keyFile;
+        options.tls12Only = tls12Only;
+        server_ = std::make_unique<HttpServerFixture>(options);
+        server_->onGet("/secure", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content("secure answer", "text/plain");
+        });
+        started_ = server_->start();
+        if (started_) {
+            NamePinning::instance().pin(SERVER_NAME, server_->port(), "127.0.0.1");
+        }
+    }
+    ~HttpsServer() {
+        if (started_) {
+            NamePinning::instance().unpin(SERVER_NAME, server_->port());
+        }
+    }
+    bool started() const { return started_; }
+    HttpServerFixture& fixture() { return *server_; }
+    std::string url() const {
+        return "https://" + std::string(SERVER_NAME) + ":" + std::to_string(server_->port()) + "/secure";
+    }
+
+  private:
+    oxl::test::TestPki pki_;
+    oxl::test::TestPki::ServerChain chain_;
+    std::unique_ptr<HttpServerFixture> server_;
+    bool started_ = false;
+};
+
+TEST(TlsHookTest, VerifierDecidesTheHandshake) {
+    HttpsServer server;
+    ASSERT_TRUE(server.started());
+    {
+        auto verifier = std::make_shared<RecordingCertVerifier>(true);
+        Transfer transfer(std::make_shared<Request>(server.url()), verifier);
+        ASSERT_EQ(transfer.run(), CURLE_OK) << transfer.connection->getErrorMessage();
+        EXPECT_EQ(transfer.body(), "secure answer");
+        const auto calls = verifier->calls();
+        ASSERT_EQ(calls.size(), 1u);
+        // Soft model, nothing supplied: identities derived from the URL's host; the real chain is passed.
+        EXPECT_EQ(calls[0].slot, 2);
+        EXPECT_EQ(calls[0].references, std::vector<std::string>{SERVER_NAME});
+        EXPECT_EQ(calls[0].display, SERVER_NAME);
+        EXPECT_EQ(calls[0].leafCommonName, SERVER_NAME);
+        EXPECT_TRUE(transfer.data->certIdentity().identifierDerived);
+        EXPECT_TRUE(transfer.data->certIdentity().referencesDerived);
+    }
+    {
+        oxl::test::LogCapture logs;
+        auto verifier = std::make_shared<RecordingCertVerifier>(false);
+        server.fixture().resetCounters();
+        Transfer transfer(std::make_shared<Request>(server.url()), verifier);
+        EXPECT_EQ(transfer.run(), CURLE_PEER_FAILED_VERIFICATION);
+        EXPECT_EQ(verifier->calls().size(), 1u);
+        EXPECT_EQ(server.fixture().requestCount(), 0u) << "a rejected server got the request";
+        EXPECT_TRUE(logs.contains(
+            "Certificate NOT Verified by application using SOFT_MATCH identity matching model."));
+    }
+    {
+        oxl::test::LogCapture logs;
+        server.fixture().resetCounters();
+        Transfer transfer(std::make_shared<Request>(server.url()), nullptr);
+        EXPECT_EQ(transfer.run(), CURLE_PEER_FAILED_VERIFICATION);
+        EXPECT_EQ(server.fixture().requestCount(), 0u) << "connected unverified";
+        EXPECT_TRUE(logs.contains("No Certificate Verifier set, rejecting the certificate"));
+    }
+}
+
+TEST(TlsHookTest, StrictModelWithSuppliedIdentities) {
+    HttpsServer server;
+    ASSERT_TRUE(server.started());
+    auto verifier = std::make_shared<RecordingCertVerifier>(true);
+    auto request = std::make_shared<Request>(server.url());
+    auto options = request->getOptions();
+    options->certIdentityValidationModel = IdentityMatchModel::STRICT_MATCH;
+    options->useProvidedIdentity = true;
+    options->identities = {"service.oxl.test"};
+    options->identifierToDisplay = "The Service";
+    Transfer transfer(request, verifier);
+    ASSERT_EQ(transfer.run(), CURLE_OK) << transfer.connection->getErrorMessage();
+    const auto calls = verifier->calls();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].slot, 1);
+    EXPECT_EQ(calls[0].serverHostName, SERVER_NAME);
+    EXPECT_EQ(calls[0].references, std::vector<std::string>{"service.oxl.test"});
+    EXPECT_EQ(calls[0].display, "The Service");
+    EXPECT_FALSE(transfer.data->certIdentity().referencesDerived);
+}
+
+TEST(TlsHookTest, AcceptableVersionsAgainstATls12OnlyServer) {
+    HttpsServer server(/*tls12Only=*/true);
+    ASSERT_TRUE(server.started());
+    struct Case {
+        long acceptable;
+        bool connects;
+    };
+    const Case cases[] = {
+        {AcceptableTlsProtocols::ALL, true},
+        {AcceptableTlsProtocols::TLS_1_2, true},
+        {0, false},                                                                  // TLS 1.3 only
+        {AcceptableTlsProtocols::TLS_1_0 | AcceptableTlsProtocols::TLS_1_1, false},  // below the server
+    };
+    for (const auto& c : cases) {
+        auto verifier = std::make_shared<RecordingCertVerifier>(true);
+        auto request = std::make_shared<Request>(server.url());
+        request->getOptions()->acceptableTlsProtocols = c.acceptable;
+        Transfer transfer(request, verifier);
+        const CURLcode code = transfer.run();
+        if (c.connects) {
+            EXPECT_EQ(code, CURLE_OK) << c.acceptable << " " << transfer.connection->getErrorMessage();
+            EXPECT_EQ(verifier->calls().size(), 1u);
+        } else {
+            EXPECT_EQ(code, CURLE_SSL_CONNECT_ERROR)
+                << c.acceptable << " " << transfer.connection->getErrorMessage();
+            EXPECT_TRUE(verifier->calls().empty())
+                << "no certificate should be seen without a common version";
+        }
+    }
+}
+
+TEST(ProxyOptionsTest, HttpsThroughTinyproxyCarriesHeadersOnlyInsideTheTunnel) {
+    HttpsServer server;
+    ASSERT_TRUE(server.started());
+    TinyproxyFixture proxy({.connectPorts = {server.fixture().port()}});
+    ASSERT_TRUE(proxy.isRunning()) << proxy.log();
+
+    // tinyproxy resolves the target itself, so the tunnel goes to the address.
+    auto request = std::make_shared<Request>(server.fixture().url("/secure"));
+    request->getOptions()->authType = AuthenticationType::BEARER_TOKEN;
+    request->getOptions()->credentials = std::make_shared<oxl::edge::Credentials>("", "", "tunnel-token");
+    request->setProxy(proxyAt(proxy.address()));
+    Transfer transfer(request, std::make_shared<RecordingCertVerifier>(true));
+    ASSERT_EQ(transfer.run(), CURLE_OK) << transfer.connection->getErrorMessage() << "\n" << proxy.log();
+    EXPECT_TRUE(proxy.waitForLog("CONNECT " + server.fixture().authority(), 10000)) << proxy.log();
+    ASSERT_EQ(server.fixture().requestCount("/secure"), 1u);
+    const auto recorded = server.fixture().requests().front();
+    EXPECT_EQ(recorded.headers.find("Authorization")->second, "Bearer tunnel-token");
+}
+
+// A listener that records the first request it gets and refuses it: what a proxy sees of a CONNECT.
+class ConnectRecorder {
+  public:
+    ConnectRecorder() {
+        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof(address);
+        if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+            ::listen(fd_, 1) != 0 ||
+            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+            return;
+        }
+        port_ = ntohs(address.sin_port);
+        thread_ = std::thread([this] { serve(); });
+    }
+    ~ConnectRecorder() {
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    uint16_t port() const { return port_; }
+    std::string received() {
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+        return received_;
+    }
+
+  private:
+    void serve() {
+        pollfd pfd{fd_, POLLIN, 0};
+        if (::poll(&pfd, 1, 30000) <= 0) {
+            return;
+        }
+        const int client = ::accept(fd_, nullptr, nullptr);
+        if (client < 0) {
+            return;
+        }
+        char buffer[4096];
+        while (received_.find("\r\n\r\n") == std::string::npos && received_.size() < 65536) {
+            pollfd cp{client, POLLIN, 0};
+            if (::poll(&cp, 1, 30000) <= 0) {
+                break;
+            }
+            const ssize_t n = ::recv(client, buffer, sizeof(buffer), 0);
+            if (n <= 0) {
+                break;
+            }
+            received_.append(buffer, static_cast<size_t>(n));
+        }
+        const char refusal[] = "HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+        [[maybe_unused]] ssize_t sent = ::send(client, refusal, sizeof(refusal) - 1, MSG_NOSIGNAL);
+        ::close(client);
+    }
+
+    int fd_ = -1;
+    uint16_t port_ = 0;
+    std::thread thread_;
+    std::string received_;
+};
+
+TEST(ProxyOptionsTest, ConnectRequestCarriesNoRequestHeaders) {
+    ConnectRecorder recorder;
+    ASSERT_NE(recorder.port(), 0);
+    auto request = std::make_shared<Request>("https://" + std::string(SERVER_NAME) + ":4443/secure");
+    request->getOptions()->authType = AuthenticationType::BEARER_TOKEN;
+    request->getOptions()->credentials = std::make_shared<oxl::edge::Credentials>("", "", "never-to-proxy");
+    request->getOptions()->headers->emplace_back("X-Private", "inside-only");
+    request->setProxy(proxyAt("127.0.0.1:" + std::to_string(recorder.port())));
+    Transfer transfer(request, std::make_shared<RecordingCertVerifier>(true));
+    EXPECT_NE(transfer.run(), CURLE_OK);  // the recorder refuses the tunnel
+    const std::string seen = recorder.received();
+    EXPECT_NE(seen.find("CONNECT " + std::string(SERVER_NAME) + ":4443"), std::string::npos) << seen;
+    EXPECT_EQ(seen.find("never-to-proxy"), std::string::npos) << seen;
+    EXPECT_EQ(seen.find("Authorization"), std::string::npos) << seen;
+    EXPECT_EQ(seen.find("X-Private"), std::string::npos) << seen;
+}
+
+TEST(ProxyOptionsTest, BypassListDecidesBetweenProxyAndDirect) {
+    HttpServerFixture server;
+    server.onGet("/plain", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content("ok", "text/plain");
+    });
+    ASSERT_TRUE(server.start());
+    TinyproxyFixture proxy;
+    ASSERT_TRUE(proxy.isRunning()) << proxy.log();
+
+    struct Case {
+        std::string server;
+        std::string bypass;
+        bool viaProxy;
+    };
+    const Case cases[] = {
+        {proxy.address(), "", true},
+        {proxy.proxyUrl(), "other.example", true},  // with a scheme prefix
+        {proxy.address(), "*.example;127.0.0.1", false},
+    };
+    for (const auto& c : cases) {
+        server.resetCounters();
+        auto request = std::make_shared<Request>(server.url("/plain"));
+        request->setProxy(proxyAt(c.server, c.bypass));
+        Transfer transfer(request);
+        ASSERT_EQ(transfer.run(), CURLE_OK) << c.server << " " << transfer.connection->getErrorMessage();
+        ASSERT_EQ(server.requestCount("/plain"), 1u);
+        EXPECT_EQ(hasHeader(server.requests().front(), "Via"), c.viaProxy)
+            << c.server << " bypass " << c.bypass;
+    }
+}
+
+TEST(ProxyOptionsTest, ProxyWithoutPortIsUsedOnPort80) {
+    for (const std::string address : {"127.0.0.1", "http://127.0.0.1"}) {
+        auto request = std::make_shared<Request>("http://" + std::string(SERVER_NAME) + "/x");
+        request->getOptions()->connectionTimeout = 5000;
+        request->setProxy(proxyAt(address));
+        Transfer transfer(request);
+        const CURLcode code = transfer.run();
+        if (code != CURLE_COULDNT_CONNECT) {
+            GTEST_SKIP() << "something answers on port 80 here (" << curl_easy_strerror(code) << ")";
+        }
+        long port = 0;
+        curl_easy_getinfo(transfer.connection->getHandle(), CURLINFO_PRIMARY_PORT, &port);
+        const std::string error = transfer.connection->getErrorMessage();
+        EXPECT_NE(error.find("port 80 "), std::string::npos) << address << ": " << error;
+    }
+}
+
+}  // namespace
+}  // namespace oxl::http
