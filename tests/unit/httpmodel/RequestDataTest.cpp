@@ -35,7 +35,7 @@ TEST(HttpRequestDataTest, IdsStayUniqueAcrossThreads) {
     for (int t = 0; t < THREADS; ++t) {
         threads.emplace_back([&, t] {
             for (int i = 0; i < PER_THREAD; ++i) {
-                HttpRequestData data(nullptr, nullptr);
+                HttpRequestData data(requestFor("http://h/"), nullptr);
                 ids[t].push_back(data.getRequestId());
             }
         });
