@@ -41,17 +41,17 @@ struct Notification {
     HttpClientResult::Result result = HttpClientResult::UNKNOWN_ERROR;
     int responseCode = 0;
     std::string body;
-    std::string threadName;
+    std::thread::id thread;
 };
 
 class RecordingListener : public HttpClientListener {
   public:
     void onRequestFailed(unsigned int requestId, HttpClientResult::Result result) override {
-        record({Notification::FAILED, requestId, result, 0, {}, threadName()});
+        record({Notification::FAILED, requestId, result, 0, {}, std::this_thread::get_id()});
     }
     void onRequestCompleted(unsigned int requestId, Response& response) override {
         record({Notification::COMPLETED, requestId, HttpClientResult::SUCCESS, response.responseCode,
-                response.getBodyAsString(), threadName()});
+                response.getBodyAsString(), std::this_thread::get_id()});
     }
     void onRequestProgress(unsigned int requestId, const ProgressData& progress) override {
         progressCalls_.fetch_add(1);
@@ -74,11 +74,6 @@ class RecordingListener : public HttpClientListener {
     std::function<void(unsigned int, const ProgressData&)> onProgress;
 
   private:
-    static std::string threadName() {
-        char name[32] = {};
-        pthread_getname_np(pthread_self(), name, sizeof(name));
-        return name;
-    }
     void record(Notification n) {
         std::lock_guard<std::mutex> lock(mutex_);
         notifications_.push_back(std::move(n));
