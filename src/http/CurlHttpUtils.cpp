@@ -563,7 +563,9 @@ bool CurlHttpUtils::storeCookies(HttpRequestData& requestData) {
     }
     for (curl_slist* entry = list; entry != nullptr; entry = entry->next) {
         if (entry->data != nullptr) {
-            cookies.emplace_back(std::string(entry->data));
+            std::string line(entry->data);
+            cookies.emplace_back(line);
+            oxl::secureWipe(line);
         }
     }
     return true;
@@ -578,9 +580,12 @@ bool CurlHttpUtils::addOauthToken(HttpRequestData& requestData) {
     HttpHeaders headers = options->headers ? *options->headers : HttpHeaders();
     {
         oxl::WipedString token = options->credentials->token.getWiped();
-        std::string value = "Bearer ";
+        std::string value;
+        value.reserve(7 + token.size());
+        value += "Bearer ";
         value += token.str();
-        headers.emplace_back("Authorization", std::move(value));
+        headers.emplace_back("Authorization", value);
+        oxl::secureWipe(value);
     }
     const bool ok = setHeaders(requestData, headers);
     oxl::secureWipe(headers.back().second);
