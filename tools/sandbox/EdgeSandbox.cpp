@@ -187,7 +187,7 @@ EdgeSandbox::EdgeSandbox(Options options) : options_(std::move(options)) {
     SandboxServer::Tls tls;
     tls.enabled = true;
     if (options_.certFile.empty()) {
-        pki_ = std::make_unique<SandboxPki>();
+        pki_ = std::make_unique<SandboxPki>(options_.extraDnsNames);
         tls.pki = pki_.get();
     } else {
         tls.certFile = options_.certFile;

@@ -79,6 +79,8 @@ class EdgeSandbox {
         // PEM certificate chain and key; both empty: a throw-away CA of the sandbox's own.
         std::string certFile;
         std::string keyFile;
+        // Further names of the sandbox's own certificate (beside localhost, 127.0.0.1 and ::1).
+        std::vector<std::string> extraDnsNames;
         std::string serverHeader = "QZ_C";  // "Server" header of forwarded answers ("QZ_E" for another kind)
         long cookieLifetimeSeconds = 3600;
         // Certificate file to verify HTTPS internal servers with; empty: they are not verified.

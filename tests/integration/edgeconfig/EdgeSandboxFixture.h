@@ -26,11 +26,14 @@ inline oxl::sandbox::SandboxConfiguration sandboxConfiguration() {
 class EdgeSandboxTest : public ::testing::Test {
   protected:
     static constexpr long LIFETIME = 3600;
+    // A name the sandbox's certificate carries, for clients that verify names only.
+    static constexpr const char* EDGE_NAME = "edge.corp.test";
 
     void SetUp() override {
         oxl::sandbox::EdgeSandbox::Options options;
         options.domain = "corp.test";
         options.cookieLifetimeSeconds = LIFETIME;
+        options.extraDnsNames = {EDGE_NAME};
         edge = std::make_unique<oxl::sandbox::EdgeSandbox>(options);
         edge->addUser("alice", "s3cret");
         edge->addToken("tok-123");
@@ -41,7 +44,7 @@ class EdgeSandboxTest : public ::testing::Test {
 
     EdgeConfigParams params() const {
         EdgeConfigParams p;
-        p.host = "127.0.0.1";
+        p.host = host;
         p.port = edge->port();
         p.domain = "corp.test";
         p.username = "alice";
@@ -50,6 +53,7 @@ class EdgeSandboxTest : public ::testing::Test {
     }
 
     std::unique_ptr<oxl::sandbox::EdgeSandbox> edge;
+    std::string host = "127.0.0.1";
 };
 
 }  // namespace oxl::edge::test
