@@ -167,3 +167,7 @@
 #include "oxl/edge/EdgeConfigRequestImpl.h"
 #include "oxl/edge/EdgeConfigResponse.h"
 #include "oxl/netutils/adapters/EdgeHttpAdapter.h"
+#include "oxl/http/EasyCURLConnection.h"
+#include "oxl/http/CurlAnswerEvaluator.h"
+#include "oxl/http/BasicHttpClient.h"
+#include "oxl/http/BasicHttpClientImpl.h"
