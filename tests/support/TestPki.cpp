@@ -280,7 +280,10 @@ TestCert TestPki::makeCert(const CertSpec& spec, const TestCert* issuer) {
         for (int nid : spec.extendedKeyUsage) {
             const char* name = OBJ_nid2sn(nid);
             check(name != nullptr, "unknown extended key usage NID");
-            eku += (eku.empty() ? "" : ",") + std::string(name);
+            if (!eku.empty()) {
+                eku += ',';
+            }
+            eku += name;
         }
         addExtension(cert, &ctx, NID_ext_key_usage, eku);
     }
