@@ -1,11 +1,13 @@
 // The edge-configuration request on the library's own HTTP client (through the adapter) against the
-// sandbox edge over HTTPS: a whole session, the status mapping, and transport failures as the adapter maps
-// them.
+// sandbox edge over HTTPS: a whole session, the status mapping, transport failures as the adapter maps
+// them, and the sandbox forwarding tokenized requests for the session it handed out.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <thread>
 #include <vector>
+
+#include <httplib.h>
 
 #include "EdgeConfigScenarios.h"
 #include "oxl/cert/platform/PlatformCertVerifier.h"
@@ -59,7 +61,18 @@ TEST_F(EdgeHttpAdapterSandboxTest, BearerTokenInsteadOfPassword) {
     EXPECT_EQ(request.execute(p, config), EdgeConfigRequest::SUCCESS);
     EXPECT_EQ(edge->received().at(0).authScheme, "Bearer");
     p.oauthToken = "tok-999";
-    EXPECT_EQ(request.execute(p, config), EdgeConfigRequest::AUTHENTICATION_FAILED);
+    EdgeConfig none;
+    EXPECT_EQ(request.execute(p, none), EdgeConfigRequest::AUTHENTICATION_FAILED);
+    EdgeConfigParams wrong = params();
+    wrong.password = "S3CRET";
+    EXPECT_EQ(request.execute(wrong, none), EdgeConfigRequest::AUTHENTICATION_FAILED);
+    EXPECT_TRUE(none == EdgeConfig());
+    EXPECT_EQ(edge->counters().authenticationFailures, 2u);
+
+    EdgeConfigParams otherDomain = params();
+    otherDomain.domain = "other.test";
+    EXPECT_EQ(request.execute(otherDomain, none), EdgeConfigRequest::UNSUCCESSFUL_RESPONSE)
+        << "an unknown domain is answered 404";
 }
 
 TEST_F(EdgeHttpAdapterSandboxTest, HttpStatusAndFaultMapping) {
@@ -68,6 +81,16 @@ TEST_F(EdgeHttpAdapterSandboxTest, HttpStatusAndFaultMapping) {
     cases.push_back(
         {"407", {Sandbox::FaultKind::HTTP_STATUS, 407, {}}, false, EdgeConfigRequest::UNSUCCESSFUL_RESPONSE});
     runFaultCases(*edge, request, params(), cases);
+}
+
+TEST_F(EdgeHttpAdapterSandboxTest, DroppedConnectionIsATransportFailure) {
+    EdgeConfigRequestImpl request(adapter);
+    edge->injectFault({Sandbox::FaultKind::DROP_CONNECTION, 0, {}});
+    EdgeConfig config;
+    EXPECT_EQ(request.execute(params(), config), EdgeConfigRequest::UNKNOWN_ERROR);
+    EXPECT_TRUE(config == EdgeConfig());
+    EXPECT_EQ(request.execute(params(), config), EdgeConfigRequest::SUCCESS)
+        << "one fault, then normal again";
 }
 
 TEST_F(EdgeHttpAdapterSandboxTest, TransportFailuresMap) {
@@ -141,6 +164,63 @@ TEST_F(EdgeHttpAdapterSandboxTest, ConcurrentRequestsShareTheAdapter) {
     }
     EXPECT_EQ(successes.load(), 12);
     EXPECT_EQ(edge->counters().sessionsOpened, 12u);
+}
+
+TEST_F(EdgeHttpAdapterSandboxTest, ForwardsTokenizedRequestsForAValidSession) {
+    oxl::sandbox::InternalWebServer internal;
+    internal.addFile("/docs/a.txt", "internal content");
+    ASSERT_TRUE(internal.start());
+    EdgeConfigRequestImpl r(adapter);
+    EdgeConfig config;
+    ASSERT_EQ(r.execute(params(), config), EdgeConfigRequest::SUCCESS);
+    const std::string session = "X-Auth=" + xAuthOf(config).getValue();
+
+    httplib::SSLClient client("127.0.0.1", edge->port());
+    client.set_ca_cert_path(edge->trustFile().c_str());
+    const std::string base =
+        "/" + Sandbox::tokenizedBaseUrl("corp.test", "http", "127.0.0.1", internal.port());
+
+    auto res = client.Get(base + "/docs/a.txt", {{"Cookie", session + "; app=1"}});
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200);
+    EXPECT_EQ(res->body, "internal content");
+    EXPECT_EQ(res->get_header_value("Server"), "QZ_C");
+
+    res = client.Get(base + "/cookies", {{"Cookie", session + "; app=1"}});
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->body, "app=1") << "the edge's own cookie stays at the edge";
+
+    res = client.Get(base + "/set-cookie?name=jsession&value=42&path=/app", {{"Cookie", session}});
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->get_header_value("Set-Cookie"), "jsession=42; Path=/app");
+
+    edge->setServerHeader("QZ_E");
+    res = client.Get(base + "/redirect?to=/docs/a.txt", {{"Cookie", session}});
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 302);
+    EXPECT_EQ(res->get_header_value("Location"), "/docs/a.txt");
+    EXPECT_EQ(res->get_header_value("Server"), "QZ_E");
+    EXPECT_EQ(internal.requestCount("/docs/a.txt"), 1u);
+
+    res = client.Get(base + "/docs/a.txt");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 401) << "no session, no forwarding";
+    res = client.Get(base + "/docs/a.txt", {{"Cookie", "X-Auth=forged"}});
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 401);
+    EXPECT_EQ(internal.requestCount("/docs/a.txt"), 1u);
+
+    const std::string otherDomain =
+        "/" + Sandbox::tokenizedBaseUrl("other.test", "http", "127.0.0.1", internal.port());
+    res = client.Get(otherDomain + "/docs/a.txt", {{"Cookie", session}});
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 404);
+
+    internal.stop();
+    res = client.Get(base + "/docs/a.txt", {{"Cookie", session}});
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 502);
+    EXPECT_EQ(edge->counters().forwardedRequests, 8u);
 }
 
 }  // namespace

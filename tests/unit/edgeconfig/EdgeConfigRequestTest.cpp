@@ -371,21 +371,6 @@ TEST(EdgeConfigRequestExecute, ResultNames) {
         os << static_cast<R::Result>(value);
         EXPECT_EQ(os.str(), name);
     }
-    const std::pair<int, const char*> clientNames[] = {
-        {0, "SUCCESS"},
-        {1, "CERTIFICATE_VALIDATION_ERROR"},
-        {2, "CONNECTION_FAILED"},
-        {3, "SSL_CONNECTION_ERROR"},
-        {4, "FAILED_TO_RESOLVE_HOST"},
-        {5, "INTERNAL_ERROR"},
-        {6, "UNKNOWN_ERROR"},
-        {7, "Unexpected value (7)"},
-    };
-    for (const auto& [value, name] : clientNames) {
-        std::ostringstream os;
-        os << static_cast<EdgeConfigHttpClient::Result>(value);
-        EXPECT_EQ(os.str(), name);
-    }
 }
 
 }  // namespace

@@ -445,19 +445,5 @@ TEST(EdgeConfigResponseParse, SurvivesArbitraryBytes) {
     EXPECT_LT(successes, static_cast<int>(bodies.size()));
 }
 
-TEST(EdgeConfigResponseParse, ResultNames) {
-    const std::pair<R::Result, const char*> cases[] = {
-        {R::SUCCESS, "SUCCESS"},
-        {R::PARSING_FAILURE, "PARSING_FAILURE"},
-        {R::ELEMENT_DOES_NOT_EXIST, "ELEMENT_DOES_NOT_EXIST"},
-        {static_cast<R::Result>(3), "Unexpected value (3)"},
-    };
-    for (const auto& [value, name] : cases) {
-        std::ostringstream os;
-        os << value;
-        EXPECT_EQ(os.str(), name);
-    }
-}
-
 }  // namespace
 }  // namespace oxl::edge
