@@ -154,5 +154,51 @@ TEST_F(OxlnetEdgeConfigTest, BadInputIsAUsageError) {
     EXPECT_EQ(edge->received().size(), 0u);
 }
 
+TEST(OxlnetEdgeSandboxTest, ServesEdgeConfigUntilItsRequestLimit) {
+    const std::string oxlnet = oxlnetPath();
+    if (oxlnet.empty()) {
+        GTEST_SKIP() << "the oxlnet tool was not found (set OXLNET)";
+    }
+    const std::string command = "printf 'pw\\n' | " + oxlnet +
+                                " edge-sandbox --domain corp.test --user bob --password-stdin --seconds 120"
+                                " --max-requests 2 --service _svc._tcp=s1:5060:10:0 2>/dev/null";
+    FILE* sandbox = ::popen(command.c_str(), "r");
+    ASSERT_NE(sandbox, nullptr);
+    char line[4096];
+    ASSERT_NE(std::fgets(line, sizeof line, sandbox), nullptr);
+    std::smatch m;
+    const std::string listening = line;
+    ASSERT_TRUE(std::regex_match(listening, m, std::regex("listening https://127\\.0\\.0\\.1:([0-9]+)\n")))
+        << listening;
+    const std::string port = m[1];
+    ASSERT_NE(std::fgets(line, sizeof line, sandbox), nullptr);
+    std::string trust = line;
+    ASSERT_EQ(trust.rfind("trust /", 0), 0u) << trust;
+    trust = trust.substr(6, trust.size() - 7);
+
+    int status = 0;
+    const std::string named = oxlnet + " edge-config --host localhost --port " + port +
+                              " --resolve localhost:" + port +
+                              ":127.0.0.1 --domain corp.test --user bob"
+                              " --password-stdin --trust " +
+                              trust + " --service _svc._tcp 2>/dev/null";
+    std::string out = run(named, "pw", status);
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_NE(out.find("edge http 127.0.0.1 tls " + port + " udp 0\nedge xmpp"), std::string::npos) << out;
+    EXPECT_NE(out.find("service _svc._tcp error 0\n  server s1 port 5060 priority 10 weight 0\n"),
+              std::string::npos)
+        << out;
+    out = run(named, "wrong", status);
+    EXPECT_EQ(out, "AUTHENTICATION_FAILED\n");
+
+    std::string rest;
+    while (std::fgets(line, sizeof line, sandbox) != nullptr) {
+        rest += line;
+    }
+    const int raw = ::pclose(sandbox);
+    EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 0);
+    EXPECT_EQ(rest, "served config 2 refresh 0 forwarded 0 refused 1\n");
+}
+
 }  // namespace
 }  // namespace oxl::edge::test
