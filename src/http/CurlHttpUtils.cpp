@@ -188,6 +188,8 @@ bool CurlHttpUtils::configureEasyRequest(HttpRequestData& requestData, const Tra
     }
 
     // Nothing from an earlier transfer survives; only then may the buffers it pointed into be released.
+    // libcurl's reset forgets the list of cookie files without freeing it; clear it first.
+    curl_easy_setopt(handle, CURLOPT_COOKIEFILE, static_cast<char*>(nullptr));
     curl_easy_reset(handle);
     requestData.form_.reset();
     requestData.headers_ = CurlHeaders();
