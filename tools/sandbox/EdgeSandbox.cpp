@@ -204,6 +204,11 @@ EdgeSandbox::~EdgeSandbox() {
     for (auto& [user, password] : users_) {
         OPENSSL_cleanse(password.data(), password.size());
     }
+    // Set elements are const only to keep their order, which no longer matters here.
+    for (const auto& token : tokens_) {
+        auto& text = const_cast<std::string&>(token);
+        OPENSSL_cleanse(text.data(), text.size());
+    }
 }
 
 bool EdgeSandbox::start() {
