@@ -84,7 +84,8 @@ HttpClientResult::Result CurlAnswerEvaluator::curlCodeToResult(int curlCode,
     std::string errorText;
     std::string id;
     if (requestData != nullptr) {
-        id = "#" + std::to_string(requestData->getRequestId());
+        id = "#";
+        id += std::to_string(requestData->getRequestId());
         if (curlCode != CURLE_OK) {
             if (auto connection = requestData->getCurlConnection()) {
                 errorText = connection->getErrorMessage();
