@@ -30,19 +30,19 @@ bool parsePort(const std::string& text, unsigned int& port) {
 }
 
 // "HOST:PORT:ADDR"; ADDR may be an IPv6 literal, with or without brackets.
-bool pinResolve(const std::string& spec) {
-    const std::size_t first = spec.find(':');
-    const std::size_t second = first == std::string::npos ? first : spec.find(':', first + 1);
+bool pinResolve(const std::string& entry) {
+    const std::size_t first = entry.find(':');
+    const std::size_t second = first == std::string::npos ? first : entry.find(':', first + 1);
     if (second == std::string::npos) {
         return false;
     }
     unsigned int port = 0;
-    std::string address = spec.substr(second + 1);
+    std::string address = entry.substr(second + 1);
     if (address.size() > 2 && address.front() == '[' && address.back() == ']') {
         address = address.substr(1, address.size() - 2);
     }
-    return parsePort(spec.substr(first + 1, second - first - 1), port) &&
-           oxl::http::NamePinning::instance().pin(spec.substr(0, first), port, address);
+    return parsePort(entry.substr(first + 1, second - first - 1), port) &&
+           oxl::http::NamePinning::instance().pin(entry.substr(0, first), port, address);
 }
 
 // One line from standard input, without its line ending; the read buffer is wiped.
@@ -144,9 +144,9 @@ int runEdgeConfig(const oxlnet::Args& input) {
     if (hasTrust && ::access(trustFile.c_str(), R_OK) != 0) {
         return oxlnet::usageError("edge-config: cannot read trust file '" + trustFile + "'");
     }
-    for (const auto& spec : resolves) {
-        if (!pinResolve(spec)) {
-            return oxlnet::usageError("edge-config: invalid --resolve '" + spec + "' (HOST:PORT:ADDR)");
+    for (const auto& entry : resolves) {
+        if (!pinResolve(entry)) {
+            return oxlnet::usageError("edge-config: invalid --resolve '" + entry + "' (HOST:PORT:ADDR)");
         }
     }
     if (!readSecret(tokenStdin ? params.oauthToken : params.password)) {

@@ -98,16 +98,16 @@ int runEdgeSandbox(const oxlnet::Args& input) {
         return oxlnet::usageError("edge-sandbox: invalid --cookie-lifetime '" + text + "'");
     }
     oxl::sandbox::SandboxConfiguration config;
-    for (const auto& spec : oxlnet::takeOptions(args, "--service")) {
-        if (!parseService(spec, config)) {
-            return oxlnet::usageError("edge-sandbox: invalid --service '" + spec +
+    for (const auto& entry : oxlnet::takeOptions(args, "--service")) {
+        if (!parseService(entry, config)) {
+            return oxlnet::usageError("edge-sandbox: invalid --service '" + entry +
                                       "' (NAME=HOST:PORT:PRIORITY:WEIGHT)");
         }
     }
-    for (const auto& spec : oxlnet::takeOptions(args, "--http-edge")) {
+    for (const auto& entry : oxlnet::takeOptions(args, "--http-edge")) {
         oxl::sandbox::SandboxEdgeServer server;
-        if (!parseEdgeServer(spec, server)) {
-            return oxlnet::usageError("edge-sandbox: invalid --http-edge '" + spec + "' (HOST:PORT)");
+        if (!parseEdgeServer(entry, server)) {
+            return oxlnet::usageError("edge-sandbox: invalid --http-edge '" + entry + "' (HOST:PORT)");
         }
         config.httpEdgeServers.push_back(server);
     }
