@@ -390,9 +390,6 @@ HttpClientResult::Result BasicHttpClientImpl::performTransfer(
     if (response.url.empty()) {
         response.url = transformed ? requestData->getWrapper().getUrl() : options->url;
     }
-    if (transformed) {
-        options->url = response.url;
-    }
 
     if (!CurlHttpUtils::getIpAddress(*requestData)) {
         OXL_LOG_WARN(logger(), "Unable to get the IP addresses for request " << id);
@@ -409,6 +406,11 @@ HttpClientResult::Result BasicHttpClientImpl::performTransfer(
     removeTransformedCookies(clientData, *requestData, response.url);
     requestData->getWrapper().closeFile();
     reportEvent(clientData, result, requestData);
+    // Only now does the caller get its own URL back: the event needs the edge URL to recognise an edge
+    // request and to name the edge server that answered.
+    if (transformed) {
+        options->url = response.url;
+    }
     OXL_LOG_DEBUG(logger(), "For request " << id << ", the size of the response body is: "
                                            << (response.body ? response.body->size() : 0)
                                            << " the total size of the data received is: " << received);

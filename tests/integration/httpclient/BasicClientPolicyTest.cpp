@@ -12,6 +12,7 @@
 #include "oxl/http/EdgeTransformer.h"
 #include "oxl/http/HttpNetworkEventReporter.h"
 #include "oxl/http/HttpRequestData.h"
+#include "oxl/http/HttpUtils.h"
 #include "oxl/ip/IpFamilyPreferencePolicy.h"
 
 namespace oxl::http::test {
@@ -39,7 +40,6 @@ class ScriptedTransformer : public EdgeTransformer {
             return answer;
         }
         requestData.getOptions()->url = edgeUrl;
-        transformed_.insert(&requestData.getWrapper());
         return Transform::SUCCESS;
     }
     Transform::Result transformRequestUsingRequestOAuthToken(HttpRequestData& requestData) override {
@@ -54,9 +54,11 @@ class ScriptedTransformer : public EdgeTransformer {
         std::erase_if(response.cookies, [](const oxl::common::Cookie& c) { return c.getName() == "edge"; });
         return Transform::SUCCESS;
     }
+    // As the edge utilities decide it: the rewriting changed the path of the options URL.
     bool isRequestTransformed(const RequestWrapper& wrapper) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return transformed_.count(&wrapper) == 1;
+        const auto options = wrapper.getOptions();
+        return options && HttpUtils::extractRequestFromHttpUrl(options->url) !=
+                              HttpUtils::extractRequestFromHttpUrl(wrapper.getUrl());
     }
 
     int transformCalls = 0;
@@ -64,7 +66,6 @@ class ScriptedTransformer : public EdgeTransformer {
 
   private:
     std::mutex mutex_;
-    std::set<const RequestWrapper*> transformed_;
 };
 
 class RecordingReporter : public HttpNetworkEventReporter {
@@ -195,7 +196,8 @@ TEST_F(BasicClientPolicyTest, EveryFinishedTransferReportsOneEvent) {
               R::HOST_UNREACHABLE_ERROR);
     EXPECT_EQ(reporter_->take(), std::vector<std::string>{"dropped oxlnetutils.http.hostUnreachableError"});
 
-    ASSERT_EQ(client_->executeWithFailover(std::make_shared<Request>(url(refusedPort())),
+    // The failover URL keeps the path: a changed path is how an edge-rewritten request is recognised.
+    ASSERT_EQ(client_->executeWithFailover(std::make_shared<Request>(url(refusedPort(), "/page")),
                                            {origin_.url("/page")}, response),
               R::SUCCESS);
     EXPECT_EQ(reporter_->take(), std::vector<std::string>{"in-use oxlnetutils.http.clientRequestSuccessful"});
@@ -203,6 +205,25 @@ TEST_F(BasicClientPolicyTest, EveryFinishedTransferReportsOneEvent) {
     // A transfer that never reached libcurl reports nothing.
     EXPECT_EQ(client_->execute(std::make_shared<Request>(""), response), R::URL_NOT_SET_ERROR);
     EXPECT_TRUE(reporter_->take().empty());
+}
+
+TEST_F(BasicClientPolicyTest, EdgeErrorAnswersOfASuccessfulTransferReachTheReporter) {
+    edge_.onGet("/edge/busy", [](const httplib::Request&, httplib::Response& res) {
+        res.status = 503;
+        res.set_header("Server", "QZ_C");
+    });
+    client_->addPolicy(EdgePolicy::ALWAYS_USE_EDGE_POLICY);
+    transformer_->edgeUrl = edge_.url("/edge/busy");
+    auto req = request();
+    Response response;
+    ASSERT_EQ(client_->execute(req, response), R::SUCCESS);
+    EXPECT_EQ(response.responseCode, 503);
+    EXPECT_EQ(req->getOptions()->url, origin_.url("/page"));
+    const auto events = reporter_->take();
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0], "in-use oxlnetutils.http.clientRequestSuccessful");
+    EXPECT_EQ(events[1], "edge oxlnetutils.edge.serviceUnavailable " +
+                             HttpUtils::extractHostFromHttpUrl(edge_.url("/edge/busy")));
 }
 
 TEST_F(BasicClientPolicyTest, TheIpFamilyPolicyReachesTheHandle) {
