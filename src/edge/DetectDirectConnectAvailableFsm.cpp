@@ -1,10 +1,7 @@
 #include "oxl/edge/DetectDirectConnectAvailableFsm.h"
 
-#include <iterator>
-
 #include "oxl/common/SequenceNumber.h"
 #include "oxl/log/Log.h"
-#include "oxl/runtime/Timer.h"
 
 namespace oxl::edge {
 
@@ -59,37 +56,20 @@ class Fsm::ApplicationWakeupEvent : public FsmEvent {
 
 // ---- timer ----
 
-// Fires on a timer thread and only queues a TimerExpiry event into the controller.
-class Fsm::TestTimer : public oxl::Timer {
+class Fsm::TestTimer : public ControllerEventTimer {
   public:
-    TestTimer(std::weak_ptr<EdgeTransitionDetectionController> controller, std::string timerId)
-        : controller_(std::move(controller)), timerId_(std::move(timerId)) {}
-    ~TestTimer() override { killTimer(); }
-
-    void onTimer() override {
-        OXL_LOG_INFO(logger(), "DetectDirectConnectAvailableFsm::TestTimer::onTimer");
-        auto controller = controller_.lock();
-        if (!controller) {
-            OXL_LOG_DEBUG(logger(),
-                          "Unable to lock EdgeTransitionDetectionController, will not enqueue a "
-                          "TimerExpiryEvent.");
-            return;
-        }
-        controller->enqueueEvent(EdgeTransitionDetectionController::createTimerExpiryEvent(timerId_));
-    }
-
-  private:
-    std::weak_ptr<EdgeTransitionDetectionController> controller_;
-    const std::string timerId_;
+    TestTimer(std::weak_ptr<EdgeTransitionDetectionController> controller, const std::string& timerId)
+        : ControllerEventTimer(std::move(controller), "DetectDirectConnectAvailableFsm::TestTimer::onTimer",
+                               "TimerExpiryEvent", [timerId] {
+                                   return EdgeTransitionDetectionController::createTimerExpiryEvent(timerId);
+                               }) {}
 };
 
 // ---- states ----
 
-class Fsm::State {
+class Fsm::State : public StateBase<Fsm> {
   public:
-    State(Fsm& fsm, std::string name) : fsm_(fsm), name_(std::move(name)) {}
-    virtual ~State() = default;
-    virtual void onEntry() = 0;
+    using StateBase::StateBase;
     virtual void onStartPollingEvent(const StartPollingEvent& event) { ignore(event); }
     virtual void onTimerExpiryEvent(const TimerExpiryEvent& event) { ignore(event); }
     virtual void onNetworkAccessOpportunityEvent(const NetworkAccessOpportunityEvent& event) {
@@ -97,19 +77,6 @@ class Fsm::State {
     }
     virtual void onIpInterfaceChangedEvent(const IpInterfaceChangedEvent& event) { ignore(event); }
     virtual void onApplicationWakeupEvent(const ApplicationWakeupEvent& event) { ignore(event); }
-    const std::string& getName() const { return name_; }
-
-  protected:
-    void processing(const FsmEvent& event) const {
-        OXL_LOG_DEBUG(logger(), "Processing event " << event.getName() << " in state " << name_);
-    }
-    void ignore(const FsmEvent& event) const {
-        processing(event);
-        OXL_LOG_DEBUG(logger(), "Ignoring event " << event.getName() << " in state " << name_);
-    }
-
-    Fsm& fsm_;
-    const std::string name_;
 };
 
 class Fsm::IdleState : public State {
@@ -234,8 +201,7 @@ void Fsm::IdleState::onStartPollingEvent(const StartPollingEvent& event) {
 
 Fsm::DetectDirectConnectAvailableFsm(std::weak_ptr<EdgeTransitionDetectionController> controller,
                                      DirectConnectFsmSettings settings)
-    : controller_(std::move(controller)),
-      settings_(std::move(settings)),
+    : DirectConnectFsmBase("DetectDirectConnectAvailable", std::move(controller), std::move(settings)),
       idle_(std::make_unique<IdleState>(*this)),
       polling_(std::make_unique<PollingState>(*this)),
       confirming_(std::make_unique<ConfirmingState>(*this)),
@@ -281,11 +247,7 @@ std::unique_ptr<Fsm::FsmEvent> Fsm::createApplicationWakeupEvent() {
 }
 
 void Fsm::processEvent(std::unique_ptr<FsmEvent> event) {
-    if (!event) {
-        return;
-    }
-    if (!started_) {
-        OXL_LOG_DEBUG(logger(), "DetectDirectConnectAvailableFsm is not started! Ignore FsmEvent.");
+    if (!event || !acceptsEvents()) {
         return;
     }
     switch (event->getType()) {
@@ -369,7 +331,7 @@ void Fsm::doNetworkSensing(bool observeQuietPeriod, const std::string& eventName
     }
     OXL_LOG_INFO(logger(),
                  "Will probe internal network visibility, old timestamp: " << lastProbe_ << ", now: " << now);
-    const bool seen = probeInternalVisibility();
+    const bool seen = probeAndPrepareDirectTest();
     lastProbe_ = Timestamp();
     OXL_LOG_INFO(logger(), "Did " << (seen ? "" : "not ") << "see internal network");
     if (!seen) {
@@ -381,18 +343,9 @@ void Fsm::doNetworkSensing(bool observeQuietPeriod, const std::string& eventName
     processEvent(createTimerExpiryEvent(SCHEDULE_CONFIRM_TEST));
 }
 
-bool Fsm::probeInternalVisibility() {
-    bool seen = false;
+bool Fsm::probeAndPrepareDirectTest() {
     ServiceRecord record;
-    if (settings_.mockInternalNetworkVisibilityTester) {
-        seen = settings_.mockInternalNetworkVisibilityTester->test();
-        record = settings_.mockInternalNetworkVisibilityTester->getInternalServiceRecord();
-    } else {
-        internalTester_ = std::make_unique<InternalNetworkVisibilityTester>(
-            parameters_.domainName, parameters_.serverEndpoints, parameters_.internalNetworkSensor);
-        seen = internalTester_->test();
-        record = internalTester_->getInternalServiceRecord();
-    }
+    const bool seen = probeInternalVisibility(record);
     if (seen) {
         if (record.endpoints.empty()) {
             OXL_LOG_ERROR(logger(),
@@ -418,23 +371,9 @@ bool Fsm::testDirectConnectivity() {
     return false;
 }
 
-ServiceRecord Fsm::internalServiceRecord() const {
-    if (settings_.mockInternalNetworkVisibilityTester) {
-        return settings_.mockInternalNetworkVisibilityTester->getInternalServiceRecord();
-    }
-    return internalTester_ ? internalTester_->getInternalServiceRecord() : ServiceRecord();
-}
-
 bool Fsm::testEdgeVisibility(const std::string& eventName) {
     std::vector<EdgeServiceRecordData> records;
-    bool visible = false;
-    if (settings_.edgeServiceSensor) {
-        visible = settings_.edgeServiceSensor->evaluate(std::back_inserter(records));
-    } else {
-        BriselEdgeServiceSensor sensor(BriselEdgeServiceSensorStrategy::FIND_BRISEL_EDGE_RECORD,
-                                       parameters_.domainName);
-        visible = sensor.evaluate(std::back_inserter(records));
-    }
+    const bool visible = evaluateEdgeRecords(records);
     if (visible) {
         OXL_LOG_INFO(logger(), "The _brisel-edge record is visible");
         notifyEdgeConnectAvailable(records, eventName);
@@ -447,23 +386,21 @@ bool Fsm::testEdgeVisibility(const std::string& eventName) {
 
 // ---- notifications ----
 
-#define OXL_FSM_LOCK_CONTROLLER(operation)                                                          \
-    auto controller = controller_.lock();                                                           \
-    if (!controller) {                                                                              \
-        OXL_LOG_DEBUG(logger(),                                                                     \
-                      "Unable to lock EdgeTransitionDetectionController, will not " operation "."); \
-        return;                                                                                     \
-    }
-
 void Fsm::notifyConfirmingDirectConnectivity(const std::string& eventName) {
-    OXL_FSM_LOCK_CONTROLLER("notifyConfirmingDirectConnectivity");
+    const auto controller = lockController("notifyConfirmingDirectConnectivity");
+    if (!controller) {
+        return;
+    }
     statistics_.countConfirmingDirectConnectivityNotified++;
     controller->notifyConfirmingDirectConnectivity(oxl::common::SequenceNumber::getSequenceNumber(),
                                                    eventName);
 }
 
 void Fsm::notifyDirectConnectAvailable(const ServiceRecord& record, const std::string& eventName) {
-    OXL_FSM_LOCK_CONTROLLER("notifyDirectConnectAvailable");
+    const auto controller = lockController("notifyDirectConnectAvailable");
+    if (!controller) {
+        return;
+    }
     statistics_.countDirectConnectAvailableNotified++;
     controller->notifyDirectConnectAvailable(oxl::common::SequenceNumber::getSequenceNumber(), record,
                                              eventName);
@@ -471,19 +408,23 @@ void Fsm::notifyDirectConnectAvailable(const ServiceRecord& record, const std::s
 
 void Fsm::notifyEdgeConnectAvailable(const std::vector<EdgeServiceRecordData>& records,
                                      const std::string& eventName) {
-    OXL_FSM_LOCK_CONTROLLER("notifyEdgeConnectAvailable");
+    const auto controller = lockController("notifyEdgeConnectAvailable");
+    if (!controller) {
+        return;
+    }
     statistics_.countEdgeConnectAvailableNotified++;
     controller->notifyEdgeConnectAvailable(oxl::common::SequenceNumber::getSequenceNumber(), records,
                                            eventName);
 }
 
 void Fsm::notifyEdgeConnectUnavailable(const std::string& eventName) {
-    OXL_FSM_LOCK_CONTROLLER("notifyEdgeConnectUnavailable");
+    const auto controller = lockController("notifyEdgeConnectUnavailable");
+    if (!controller) {
+        return;
+    }
     statistics_.countEdgeConnectUnavailableNotified++;
     controller->notifyEdgeConnectUnavailable(oxl::common::SequenceNumber::getSequenceNumber(), eventName);
 }
-
-#undef OXL_FSM_LOCK_CONTROLLER
 
 std::ostream& operator<<(std::ostream& os, const DetectDirectConnectAvailableFsm::Statistics& s) {
     return os << "CountFsmEventsCreated: " << s.countFsmEventsCreated

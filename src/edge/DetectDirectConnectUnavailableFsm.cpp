@@ -2,12 +2,10 @@
 
 #include <algorithm>
 #include <chrono>
-#include <iterator>
 
 #include "oxl/common/SequenceNumber.h"
 #include "oxl/log/Log.h"
 #include "oxl/netutils/BackgroundTaskMarker.h"
-#include "oxl/runtime/Timer.h"
 
 namespace oxl::edge {
 
@@ -42,54 +40,25 @@ class SimpleEvent : public Fsm::FsmEvent {
 
 // ---- timer ----
 
-// Fires on a timer thread and only queues a DelayedSensingTimerExpiry event into the controller.
-class Fsm::DelayedSensingTimer : public oxl::Timer {
+class Fsm::DelayedSensingTimer : public ControllerEventTimer {
   public:
     explicit DelayedSensingTimer(std::weak_ptr<EdgeTransitionDetectionController> controller)
-        : controller_(std::move(controller)) {}
-    ~DelayedSensingTimer() override { killTimer(); }
-
-    void onTimer() override {
-        OXL_LOG_INFO(logger(), "DetectDirectConnectUnavailableFsm::DelayedSensingTimer::onTimer");
-        auto controller = controller_.lock();
-        if (!controller) {
-            OXL_LOG_DEBUG(logger(),
-                          "Unable to lock EdgeTransitionDetectionController, will not enqueue a "
-                          "DelayedSensingTimerExpiryEvent.");
-            return;
-        }
-        controller->enqueueEvent(EdgeTransitionDetectionController::createDelayedSensingTimerExpiryEvent());
-    }
-
-  private:
-    std::weak_ptr<EdgeTransitionDetectionController> controller_;
+        : ControllerEventTimer(std::move(controller),
+                               "DetectDirectConnectUnavailableFsm::DelayedSensingTimer::onTimer",
+                               "DelayedSensingTimerExpiryEvent",
+                               &EdgeTransitionDetectionController::createDelayedSensingTimerExpiryEvent) {}
 };
 
 // ---- states ----
 
-class Fsm::State {
+class Fsm::State : public StateBase<Fsm> {
   public:
-    State(Fsm& fsm, std::string name) : fsm_(fsm), name_(std::move(name)) {}
-    virtual ~State() = default;
-    virtual void onEntry() = 0;
+    using StateBase::StateBase;
     virtual void onStartMonitoringEvent(const FsmEvent& event) { ignore(event); }
     virtual void onHintNetworkInterfaceDroppedEvent(const FsmEvent& event) { ignore(event); }
     virtual void onHintNetworkStackNotReadyEvent(const FsmEvent& event) { ignore(event); }
     virtual void onDelayedSensingTimerExpiryEvent(const FsmEvent& event) { ignore(event); }
     virtual void onIpInterfaceChangedEvent(const FsmEvent& event) { ignore(event); }
-    const std::string& getName() const { return name_; }
-
-  protected:
-    void processing(const FsmEvent& event) const {
-        OXL_LOG_DEBUG(logger(), "Processing event " << event.getName() << " in state " << name_);
-    }
-    void ignore(const FsmEvent& event) const {
-        processing(event);
-        OXL_LOG_DEBUG(logger(), "Ignoring event " << event.getName() << " in state " << name_);
-    }
-
-    Fsm& fsm_;
-    const std::string name_;
 };
 
 class Fsm::IdleState : public State {
@@ -169,8 +138,7 @@ void Fsm::IdleState::onStartMonitoringEvent(const FsmEvent& event) {
 
 Fsm::DetectDirectConnectUnavailableFsm(std::weak_ptr<EdgeTransitionDetectionController> controller,
                                        DirectConnectFsmSettings settings)
-    : controller_(std::move(controller)),
-      settings_(std::move(settings)),
+    : DirectConnectFsmBase("DetectDirectConnectUnavailable", std::move(controller), std::move(settings)),
       idle_(std::make_unique<IdleState>(*this)),
       monitoring_(std::make_unique<MonitoringState>(*this)),
       currentState_(idle_.get()) {}
@@ -216,11 +184,7 @@ std::unique_ptr<Fsm::FsmEvent> Fsm::createIpInterfaceChangedEvent() {
 }
 
 void Fsm::processEvent(std::unique_ptr<FsmEvent> event) {
-    if (!event) {
-        return;
-    }
-    if (!started_) {
-        OXL_LOG_DEBUG(logger(), "DetectDirectConnectUnavailableFsm is not started! Ignore FsmEvent.");
+    if (!event || !acceptsEvents()) {
         return;
     }
     switch (event->getType()) {
@@ -272,19 +236,6 @@ void Fsm::scheduleDelayedSensing() {
     }
 }
 
-bool Fsm::probeInternalVisibility(ServiceRecord& record) {
-    if (settings_.mockInternalNetworkVisibilityTester) {
-        const bool seen = settings_.mockInternalNetworkVisibilityTester->test();
-        record = settings_.mockInternalNetworkVisibilityTester->getInternalServiceRecord();
-        return seen;
-    }
-    InternalNetworkVisibilityTester tester(parameters_.domainName, parameters_.serverEndpoints,
-                                           parameters_.internalNetworkSensor);
-    const bool seen = tester.test();
-    record = tester.getInternalServiceRecord();
-    return seen;
-}
-
 void Fsm::doNetworkSensing(const std::string& eventName) {
     oxl::netutils::BackgroundTaskMarker marker("MonitoringState.doNetworkSensing");
     const Timestamp now;
@@ -305,15 +256,7 @@ void Fsm::doNetworkSensing(const std::string& eventName) {
         return;
     }
     std::vector<EdgeServiceRecordData> records;
-    bool edgeVisible = false;
-    if (settings_.edgeServiceSensor) {
-        edgeVisible = settings_.edgeServiceSensor->evaluate(std::back_inserter(records));
-    } else {
-        BriselEdgeServiceSensor sensor(BriselEdgeServiceSensorStrategy::FIND_BRISEL_EDGE_RECORD,
-                                       parameters_.domainName);
-        edgeVisible = sensor.evaluate(std::back_inserter(records));
-    }
-    if (edgeVisible) {
+    if (evaluateEdgeRecords(records)) {
         notifyDirectConnectUnavailableAndEdgeConnectAvailable(records, eventName);
     } else {
         notifyDirectAndEdgeConnectUnavailable(eventName);
@@ -325,16 +268,11 @@ void Fsm::doNetworkSensing(const std::string& eventName) {
 
 // ---- notifications ----
 
-#define OXL_FSM_LOCK_CONTROLLER(operation)                                                          \
-    auto controller = controller_.lock();                                                           \
-    if (!controller) {                                                                              \
-        OXL_LOG_DEBUG(logger(),                                                                     \
-                      "Unable to lock EdgeTransitionDetectionController, will not " operation "."); \
-        return;                                                                                     \
-    }
-
 void Fsm::notifyDirectConnectAvailable(const ServiceRecord& record, const std::string& eventName) {
-    OXL_FSM_LOCK_CONTROLLER("notifyDirectConnectAvailable");
+    const auto controller = lockController("notifyDirectConnectAvailable");
+    if (!controller) {
+        return;
+    }
     statistics_.countDirectConnectAvailableNotified++;
     controller->notifyDirectConnectAvailable(oxl::common::SequenceNumber::getSequenceNumber(), record,
                                              eventName);
@@ -342,20 +280,24 @@ void Fsm::notifyDirectConnectAvailable(const ServiceRecord& record, const std::s
 
 void Fsm::notifyDirectConnectUnavailableAndEdgeConnectAvailable(
     const std::vector<EdgeServiceRecordData>& records, const std::string& eventName) {
-    OXL_FSM_LOCK_CONTROLLER("notifyDirectConnectUnavailableAndEdgeConnectAvailable");
+    const auto controller = lockController("notifyDirectConnectUnavailableAndEdgeConnectAvailable");
+    if (!controller) {
+        return;
+    }
     statistics_.countDirectConnectUnavailableAndEdgeConnectAvailableNotified++;
     controller->notifyDirectConnectUnavailableAndEdgeConnectAvailable(
         oxl::common::SequenceNumber::getSequenceNumber(), records, eventName);
 }
 
 void Fsm::notifyDirectAndEdgeConnectUnavailable(const std::string& eventName) {
-    OXL_FSM_LOCK_CONTROLLER("notifyDirectAndEdgeConnectUnavailable");
+    const auto controller = lockController("notifyDirectAndEdgeConnectUnavailable");
+    if (!controller) {
+        return;
+    }
     statistics_.countDirectAndEdgeConnectUnavailableNotified++;
     controller->notifyDirectAndEdgeConnectUnavailable(oxl::common::SequenceNumber::getSequenceNumber(),
                                                       eventName);
 }
-
-#undef OXL_FSM_LOCK_CONTROLLER
 
 std::ostream& operator<<(std::ostream& os, const DetectDirectConnectUnavailableFsm::Statistics& s) {
     return os << "CountFsmEventsCreated: " << s.countFsmEventsCreated

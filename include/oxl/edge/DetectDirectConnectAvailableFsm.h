@@ -8,15 +8,13 @@
 #include <ostream>
 #include <string>
 
-#include "oxl/edge/DirectConnectFsmSettings.h"
+#include "oxl/edge/DirectConnectFsmBase.h"
 #include "oxl/edge/DirectConnectivityTester.h"
-#include "oxl/edge/EdgeTransitionDetectionController.h"
-#include "oxl/edge/InternalNetworkVisibilityTester.h"
 #include "oxl/edge/Timestamp.h"
 
 namespace oxl::edge {
 
-class DetectDirectConnectAvailableFsm {
+class DetectDirectConnectAvailableFsm : public DirectConnectFsmBase {
   public:
     static constexpr const char* SCHEDULE_POLL_RETRY = "SchedulePollRetry";
     static constexpr const char* SCHEDULE_CONFIRM_TEST = "ScheduleConfirmTest";
@@ -62,13 +60,7 @@ class DetectDirectConnectAvailableFsm {
     DetectDirectConnectAvailableFsm(const DetectDirectConnectAvailableFsm&) = delete;
     DetectDirectConnectAvailableFsm& operator=(const DetectDirectConnectAvailableFsm&) = delete;
 
-    void start() { started_ = true; }
     void stop();
-    bool isStarted() const { return started_; }
-
-    void setDetectionParameters(const DetectionParameters& parameters) { parameters_ = parameters; }
-    const DetectionParameters& getDetectionParameters() const { return parameters_; }
-    void setSettings(const DirectConnectFsmSettings& settings) { settings_ = settings; }
 
     // Event factories; each counts in CountFsmEventsCreated.
     std::unique_ptr<FsmEvent> createStartPollingEvent();
@@ -80,7 +72,6 @@ class DetectDirectConnectAvailableFsm {
     // Dispatches to the current state and destroys the event.
     void processEvent(std::unique_ptr<FsmEvent> event);
 
-    const std::string& getName() const { return name_; }
     std::string getCurrentStateName() const;
     const Statistics& getStatistics() const { return statistics_; }
 
@@ -99,11 +90,10 @@ class DetectDirectConnectAvailableFsm {
     bool retryScheduleRunning() const { return !retryScheduleStart_.isNever(); }
     // Probe of the outside position; the rest of the machine reacts to what it returns.
     void doNetworkSensing(bool observeQuietPeriod, const std::string& eventName);
-    bool probeInternalVisibility();
+    bool probeAndPrepareDirectTest();
     bool testDirectConnectivity();
     // Reports the edge records (or their absence) to the controller; returns whether the edge is visible.
     bool testEdgeVisibility(const std::string& eventName);
-    ServiceRecord internalServiceRecord() const;
 
     void notifyConfirmingDirectConnectivity(const std::string& eventName);
     void notifyDirectConnectAvailable(const ServiceRecord& record, const std::string& eventName);
@@ -111,11 +101,6 @@ class DetectDirectConnectAvailableFsm {
                                     const std::string& eventName);
     void notifyEdgeConnectUnavailable(const std::string& eventName);
 
-    const std::string name_ = "DetectDirectConnectAvailable";
-    std::weak_ptr<EdgeTransitionDetectionController> controller_;
-    DirectConnectFsmSettings settings_;
-    DetectionParameters parameters_;
-    bool started_ = false;
     Statistics statistics_;
 
     std::unique_ptr<IdleState> idle_;
@@ -129,7 +114,6 @@ class DetectDirectConnectAvailableFsm {
     Timestamp retryScheduleStart_ = Timestamp::never();
     std::uint32_t successCount_ = 0;
 
-    std::unique_ptr<InternalNetworkVisibilityTester> internalTester_;
     std::unique_ptr<DirectConnectivityTester> directTester_;
 };
 

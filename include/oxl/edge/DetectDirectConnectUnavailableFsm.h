@@ -8,14 +8,12 @@
 #include <ostream>
 #include <string>
 
-#include "oxl/edge/DirectConnectFsmSettings.h"
-#include "oxl/edge/EdgeTransitionDetectionController.h"
-#include "oxl/edge/InternalNetworkVisibilityTester.h"
+#include "oxl/edge/DirectConnectFsmBase.h"
 #include "oxl/edge/Timestamp.h"
 
 namespace oxl::edge {
 
-class DetectDirectConnectUnavailableFsm {
+class DetectDirectConnectUnavailableFsm : public DirectConnectFsmBase {
   public:
     struct Statistics {
         std::uint32_t countFsmEventsCreated = 0;
@@ -53,13 +51,7 @@ class DetectDirectConnectUnavailableFsm {
     DetectDirectConnectUnavailableFsm(const DetectDirectConnectUnavailableFsm&) = delete;
     DetectDirectConnectUnavailableFsm& operator=(const DetectDirectConnectUnavailableFsm&) = delete;
 
-    void start() { started_ = true; }
     void stop();
-    bool isStarted() const { return started_; }
-
-    void setDetectionParameters(const DetectionParameters& parameters) { parameters_ = parameters; }
-    const DetectionParameters& getDetectionParameters() const { return parameters_; }
-    void setSettings(const DirectConnectFsmSettings& settings) { settings_ = settings; }
 
     // Event factories; each counts in CountFsmEventsCreated.
     std::unique_ptr<FsmEvent> createStartMonitoringEvent();
@@ -71,7 +63,6 @@ class DetectDirectConnectUnavailableFsm {
     // Dispatches to the current state and destroys the event.
     void processEvent(std::unique_ptr<FsmEvent> event);
 
-    const std::string& getName() const { return name_; }
     std::string getCurrentStateName() const;
     const Statistics& getStatistics() const { return statistics_; }
 
@@ -85,18 +76,12 @@ class DetectDirectConnectUnavailableFsm {
     void scheduleDelayedSensing();
     void releaseDelayedSensingTimer();
     void doNetworkSensing(const std::string& eventName);
-    bool probeInternalVisibility(ServiceRecord& record);
 
     void notifyDirectConnectAvailable(const ServiceRecord& record, const std::string& eventName);
     void notifyDirectConnectUnavailableAndEdgeConnectAvailable(
         const std::vector<EdgeServiceRecordData>& records, const std::string& eventName);
     void notifyDirectAndEdgeConnectUnavailable(const std::string& eventName);
 
-    const std::string name_ = "DetectDirectConnectUnavailable";
-    std::weak_ptr<EdgeTransitionDetectionController> controller_;
-    DirectConnectFsmSettings settings_;
-    DetectionParameters parameters_;
-    bool started_ = false;
     Statistics statistics_;
 
     std::unique_ptr<IdleState> idle_;
