@@ -16,8 +16,7 @@
 #include "oxl/ip/Nat64Prefix.h"
 #include "support/Dnsmasq.h"
 #include "support/LogCapture.h"
-
-extern char** environ;
+#include "support/RunTool.h"
 
 using oxl::dns::DnsUtilsScopedSetCustomServerAddress;
 using oxl::ip::Ipv4Address;
@@ -146,63 +145,13 @@ TEST(DnsHostResolverIntegration, FallsBackToAaaa) {
 
 // --- the oxlnet commands, run as processes ---
 
-std::string toolPath() {
-    if (const char* tool = std::getenv("OXLNET")) {
-        return tool;
-    }
-    std::error_code ec;
-    const auto candidate =
-        std::filesystem::read_symlink("/proc/self/exe", ec).parent_path().parent_path() / "oxlnet";
-    return !ec && std::filesystem::exists(candidate, ec) ? candidate.string() : std::string();
-}
-
-struct ToolRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string slurp(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-ToolRun runTool(const std::vector<std::string>& args) {
-    ToolRun run;
-    const std::string base = "/tmp/oxl-dns-tool-" + std::to_string(getpid());
-    std::vector<std::string> argv = {toolPath()};
-    argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<char*> cargs;
-    for (auto& a : argv) {
-        cargs.push_back(a.data());
-    }
-    cargs.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, (base + ".out").c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
-    posix_spawn_file_actions_addopen(&actions, 2, (base + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
-    pid_t pid = -1;
-    if (posix_spawn(&pid, cargs[0], &actions, nullptr, cargs.data(), environ) == 0) {
-        int status = 0;
-        waitpid(pid, &status, 0);
-        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    run.out = slurp(base + ".out");
-    run.err = slurp(base + ".err");
-    unlink((base + ".out").c_str());
-    unlink((base + ".err").c_str());
-    return run;
-}
+using oxl::test::oxlnetPath;
+using oxl::test::runOxlnet;
 
 class OxlnetDnsCommands : public ::testing::Test {
   protected:
     void SetUp() override {
-        if (toolPath().empty()) {
+        if (oxlnetPath().empty()) {
             GTEST_SKIP() << "the oxlnet tool was not found (set OXLNET)";
         }
         ASSERT_TRUE(dns_.isRunning()) << dns_.log();
@@ -240,7 +189,7 @@ TEST_F(OxlnetDnsCommands, AnswersOnStandardOutput) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args[0] + " " + c.args[1]);
-        const auto run = runTool(c.args);
+        const auto run = runOxlnet(c.args);
         EXPECT_EQ(c.status, run.status) << run.err;
         EXPECT_EQ(c.out, run.out);
     }
@@ -268,24 +217,24 @@ TEST_F(OxlnetDnsCommands, BadInputIsOneLineAndNonZero) {
             label += "'" + a + "' ";
         }
         SCOPED_TRACE(label);
-        const auto run = runTool(args);
+        const auto run = runOxlnet(args);
         EXPECT_NE(0, run.status);
         EXPECT_LT(run.status, 128) << "crashed";
         EXPECT_EQ("", run.out);
         EXPECT_EQ(1, std::count(run.err.begin(), run.err.end(), '\n')) << run.err;
     }
     // A malformed name reaches the resolver, which refuses it without a crash.
-    const auto run = runTool({"srv", "a..b", "--dns-server", dns_.address()});
+    const auto run = runOxlnet({"srv", "a..b", "--dns-server", dns_.address()});
     EXPECT_EQ(1, run.status);
     EXPECT_EQ("BAD_QUERY\n", run.out);
 }
 
 TEST(OxlnetDnsCommandsTimeout, SilentServerReportsTimeout) {
-    if (toolPath().empty()) {
+    if (oxlnetPath().empty()) {
         GTEST_SKIP() << "the oxlnet tool was not found (set OXLNET)";
     }
     oxl::test::SilentUdpPort silent;
-    const auto run = runTool({"srv", "_svc._tcp.corp.test", "--dns-server", silent.address()});
+    const auto run = runOxlnet({"srv", "_svc._tcp.corp.test", "--dns-server", silent.address()});
     EXPECT_EQ(1, run.status);
     EXPECT_EQ("TIMEOUT\n", run.out);
 }

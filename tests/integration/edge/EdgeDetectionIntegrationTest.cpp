@@ -15,6 +15,7 @@
 #include "oxl/edge/EdgeDetectionControllerImpl.h"
 #include "oxl/edge/EdgeTransitionDetectionControllerImpl.h"
 #include "support/Dnsmasq.h"
+#include "support/RunTool.h"
 
 namespace oxl::edge {
 namespace {
@@ -228,91 +229,45 @@ TEST(EdgeDetectionEndToEndTest, OutsideThenInsideThenOutside) {
     controller->stop();
 }
 
-std::string runCommand(const std::string& command, int& status) {
-    std::string output;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        status = -1;
-        return output;
-    }
-    char buffer[512];
-    while (std::fgets(buffer, sizeof(buffer), pipe) != nullptr) {
-        output += buffer;
-    }
-    status = ::pclose(pipe);
-    return output;
-}
-
-// OXLNET names the tool; without it, the build tree's tool beside the tests folder.
-std::string oxlnetPath() {
-    if (const char* env = std::getenv("OXLNET"); env != nullptr && *env != '\0') {
-        return env;
-    }
-    char self[4096] = {0};
-    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof(self) - 1);
-    if (n <= 0) {
-        return {};
-    }
-    std::string path(self, static_cast<size_t>(n));
-    path = path.substr(0, path.rfind('/'));  // tests/
-    path = path.substr(0, path.rfind('/')) + "/oxlnet";
-    return ::access(path.c_str(), X_OK) == 0 ? path : std::string();
-}
+using oxl::test::oxlnetPath;
+using oxl::test::runOxlnet;
 
 TEST(OxlnetDetectTest, PrintsVisibilityAndRecords) {
-    const std::string oxlnet = oxlnetPath();
-    if (oxlnet.empty()) {
+    if (oxlnetPath().empty()) {
         GTEST_SKIP() << "the oxlnet tool was not found (set OXLNET)";
     }
     Dnsmasq dns(inside(4443));
     ASSERT_TRUE(dns.isRunning()) << dns.log();
-    int status = 0;
-    const std::string output = runCommand(oxlnet +
-                                              " detect --internal-domain corp.test "
-                                              "--external-domain ext.test --dns-server " +
-                                              dns.address() + " 2>/dev/null",
-                                          status);
-    EXPECT_EQ(status, 0);
+    const auto visible = runOxlnet({"detect", "--internal-domain", "corp.test", "--external-domain",
+                                    "ext.test", "--dns-server", dns.address()});
+    EXPECT_EQ(visible.status, 0);
     EXPECT_EQ(
-        output,
+        visible.out,
         "internal: visible\nedge: visible\ninternal _pelko-zds 127.0.0.1:4443\nedge edge1.ext.test:443\n"
         "edge edge2.ext.test:8443\n");
 
-    const std::string nothing = runCommand(oxlnet +
-                                               " detect --internal-domain none.corp.test "
-                                               "--external-domain none.ext.test --dns-server " +
-                                               dns.address() + " 2>/dev/null",
-                                           status);
-    EXPECT_EQ(status, 0);
-    EXPECT_EQ(nothing, "internal: not visible\nedge: not visible\n");
+    const auto nothing = runOxlnet({"detect", "--internal-domain", "none.corp.test", "--external-domain",
+                                    "none.ext.test", "--dns-server", dns.address()});
+    EXPECT_EQ(nothing.status, 0);
+    EXPECT_EQ(nothing.out, "internal: not visible\nedge: not visible\n");
 
-    runCommand(oxlnet + " detect --internal-domain corp.test 2>/dev/null", status);
-    EXPECT_NE(status, 0);
-    runCommand(oxlnet + " detect --internal-domain a --external-domain b --watch -3 2>/dev/null", status);
-    EXPECT_NE(status, 0);
-    runCommand(oxlnet +
-                   " detect --internal-domain a --external-domain b --dns-server bogus:port "
-                   "2>/dev/null",
-               status);
-    EXPECT_NE(status, 0);
+    EXPECT_NE(runOxlnet("detect --internal-domain corp.test").status, 0);
+    EXPECT_NE(runOxlnet("detect --internal-domain a --external-domain b --watch -3").status, 0);
+    EXPECT_NE(runOxlnet("detect --internal-domain a --external-domain b --dns-server bogus:port").status, 0);
 }
 
 TEST(OxlnetDetectTest, WatchPrintsSensingEvents) {
-    const std::string oxlnet = oxlnetPath();
-    if (oxlnet.empty()) {
+    if (oxlnetPath().empty()) {
         GTEST_SKIP() << "the oxlnet tool was not found (set OXLNET)";
     }
     Dnsmasq dns(outside());
     ASSERT_TRUE(dns.isRunning()) << dns.log();
-    int status = 0;
     // Outside: the initial answer, then the notices of the first gathering and of the outside machine that
     // starts polling and finds the edge.
-    const std::string output = runCommand(oxlnet +
-                                              " detect --internal-domain corp.test "
-                                              "--external-domain ext.test --dns-server " +
-                                              dns.address() + " --watch 4 2>/dev/null",
-                                          status);
-    EXPECT_EQ(status, 0);
+    const auto run = runOxlnet({"detect", "--internal-domain", "corp.test", "--external-domain", "ext.test",
+                                "--dns-server", dns.address(), "--watch", "4"});
+    const std::string& output = run.out;
+    EXPECT_EQ(run.status, 0);
     EXPECT_EQ(output.rfind("internal: not visible\nedge: visible\n", 0), 0u) << output;
     EXPECT_NE(
         output.find("sensing: Event 'GatherInitialVisibility' Internal network status is still 'not visible' "

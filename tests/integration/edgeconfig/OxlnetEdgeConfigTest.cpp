@@ -8,41 +8,18 @@
 #include <string>
 
 #include "EdgeSandboxFixture.h"
+#include "support/RunTool.h"
 
 namespace oxl::edge::test {
 namespace {
 
-std::string oxlnetPath() {
-    if (const char* env = std::getenv("OXLNET"); env != nullptr && *env != '\0') {
-        return env;
-    }
-    char self[4096] = {0};
-    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof(self) - 1);
-    if (n <= 0) {
-        return {};
-    }
-    std::string path(self, static_cast<size_t>(n));
-    path = path.substr(0, path.rfind('/'));
-    path = path.substr(0, path.rfind('/')) + "/oxlnet";
-    return ::access(path.c_str(), X_OK) == 0 ? path : std::string();
-}
+using oxl::test::oxlnetPath;
 
-// Runs `command` through the shell with `input` on its standard input; returns standard output.
-std::string run(const std::string& command, const std::string& input, int& status) {
-    const std::string line = "printf '%s\\n' '" + input + "' | " + command;
-    FILE* pipe = ::popen(line.c_str(), "r");
-    if (pipe == nullptr) {
-        status = -1;
-        return {};
-    }
-    std::string output;
-    char buffer[4096];
-    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
-        output += buffer;
-    }
-    const int raw = ::pclose(pipe);
-    status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    return output;
+// Runs oxlnet with `input` and a newline on its standard input; returns standard output.
+std::string run(const std::string& arguments, const std::string& input, int& status) {
+    const auto result = oxl::test::runOxlnet(arguments, input + "\n");
+    status = result.status;
+    return result.out;
 }
 
 class OxlnetEdgeConfigTest : public ::testing::Test {
@@ -61,7 +38,7 @@ class OxlnetEdgeConfigTest : public ::testing::Test {
         edge->setConfiguration(sandboxConfiguration());
         ASSERT_TRUE(edge->start());
         port = std::to_string(edge->port());
-        base = oxlnet + " edge-config --host edge.corp.test --port " + port + " --domain corp.test --trust " +
+        base = "edge-config --host edge.corp.test --port " + port + " --domain corp.test --trust " +
                edge->trustFile() + " --resolve edge.corp.test:" + port + ":127.0.0.1";
     }
 
@@ -73,9 +50,9 @@ class OxlnetEdgeConfigTest : public ::testing::Test {
 
 TEST_F(OxlnetEdgeConfigTest, PrintsTheConfigurationWithoutCookieValues) {
     int status = 0;
-    const std::string out = run(
-        base + " --user alice --password-stdin --service _pelko-zds._tcp --service _nope._tcp 2>/dev/null",
-        "s3cret", status);
+    const std::string out =
+        run(base + " --user alice --password-stdin --service _pelko-zds._tcp --service _nope._tcp", "s3cret",
+            status);
     EXPECT_EQ(status, 0) << out;
     const std::string expectedStart =
         "SUCCESS\n"
@@ -106,35 +83,35 @@ TEST_F(OxlnetEdgeConfigTest, PrintsTheConfigurationWithoutCookieValues) {
 
 TEST_F(OxlnetEdgeConfigTest, TokenRefreshAndFailures) {
     int status = 0;
-    std::string out = run(base + " --token-stdin --refresh 2>/dev/null", "tok-123", status);
+    std::string out = run(base + " --token-stdin --refresh", "tok-123", status);
     EXPECT_EQ(status, 0) << out;
     EXPECT_EQ(out.rfind("get_edge_config: SUCCESS\nget_edge_refresh: SUCCESS\nedge http ", 0), 0u) << out;
     EXPECT_EQ(edge->counters().sessionsRefreshed, 1u);
     EXPECT_EQ(edge->received().at(0).authScheme, "Bearer");
 
-    out = run(base + " --user alice --password-stdin 2>/dev/null", "wrong", status);
+    out = run(base + " --user alice --password-stdin", "wrong", status);
     EXPECT_EQ(status, 1);
     EXPECT_EQ(out, "AUTHENTICATION_FAILED\n");
 
     edge->injectFault({oxl::sandbox::EdgeSandbox::FaultKind::HTTP_STATUS, 429, {}});
-    out = run(base + " --user alice --password-stdin 2>/dev/null", "s3cret", status);
+    out = run(base + " --user alice --password-stdin", "s3cret", status);
     EXPECT_EQ(out, "TOO_MANY_REQUESTS\n");
 
     // Without the sandbox's root the certificate is refused.
-    const std::string untrusted = oxlnet + " edge-config --host 127.0.0.1 --port " + port +
-                                  " --domain corp.test --user alice --password-stdin 2>/dev/null";
+    const std::string untrusted =
+        "edge-config --host 127.0.0.1 --port " + port + " --domain corp.test --user alice --password-stdin";
     out = run(untrusted, "s3cret", status);
     EXPECT_EQ(status, 1);
     EXPECT_EQ(out, "CERTIFICATE_VALIDATION_ERROR\n");
 }
 
 TEST_F(OxlnetEdgeConfigTest, BadInputIsAUsageError) {
-    const std::string common = oxlnet + " edge-config --host h --port 443 --domain d";
+    const std::string common = "edge-config --host h --port 443 --domain d";
     const std::pair<std::string, std::string> cases[] = {
-        {oxlnet + " edge-config --port 443 --domain d --token-stdin", "tok"},
+        {"edge-config --port 443 --domain d --token-stdin", "tok"},
         {common + " --port 0 --token-stdin", "tok"},
-        {oxlnet + " edge-config --host h --port 99999 --domain d --token-stdin", "tok"},
-        {oxlnet + " edge-config --host h --port 44x --domain d --token-stdin", "tok"},
+        {"edge-config --host h --port 99999 --domain d --token-stdin", "tok"},
+        {"edge-config --host h --port 44x --domain d --token-stdin", "tok"},
         {common, "tok"},
         {common + " --user alice", "pw"},
         {common + " --user alice --password-stdin --token-stdin", "pw"},
@@ -147,7 +124,7 @@ TEST_F(OxlnetEdgeConfigTest, BadInputIsAUsageError) {
     };
     for (const auto& [command, input] : cases) {
         int status = 0;
-        const std::string out = run(command + " 2>/dev/null", input, status);
+        const std::string out = run(command, input, status);
         EXPECT_EQ(status, 2) << command;
         EXPECT_EQ(out, "") << command;
     }
@@ -177,11 +154,10 @@ TEST(OxlnetEdgeSandboxTest, ServesEdgeConfigUntilItsRequestLimit) {
     trust = trust.substr(6, trust.size() - 7);
 
     int status = 0;
-    const std::string named = oxlnet + " edge-config --host localhost --port " + port +
-                              " --resolve localhost:" + port +
+    const std::string named = "edge-config --host localhost --port " + port + " --resolve localhost:" + port +
                               ":127.0.0.1 --domain corp.test --user bob"
                               " --password-stdin --trust " +
-                              trust + " --service _svc._tcp 2>/dev/null";
+                              trust + " --service _svc._tcp";
     std::string out = run(named, "pw", status);
     EXPECT_EQ(status, 0) << out;
     EXPECT_NE(out.find("edge http 127.0.0.1 tls " + port + " udp 0\nedge xmpp"), std::string::npos) << out;

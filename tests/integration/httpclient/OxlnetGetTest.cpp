@@ -11,25 +11,14 @@
 #include <sstream>
 
 #include "ClientTestSupport.h"
+#include "support/RunTool.h"
 #include "support/TinyproxyFixture.h"
-
-extern char** environ;
 
 namespace oxl::http::test {
 namespace {
 
 using oxl::test::HttpServerFixture;
 using ::testing::HasSubstr;
-
-std::string toolPath() {
-    if (const char* tool = std::getenv("OXLNET")) {
-        return tool;
-    }
-    std::error_code ec;
-    const auto candidate =
-        std::filesystem::read_symlink("/proc/self/exe", ec).parent_path().parent_path() / "oxlnet";
-    return !ec && std::filesystem::exists(candidate, ec) ? candidate.string() : std::string();
-}
 
 std::string slurp(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -38,44 +27,20 @@ std::string slurp(const std::string& path) {
     return s.str();
 }
 
-struct ToolRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
+using oxl::test::oxlnetPath;
+using oxl::test::ToolRun;
 
 class OxlnetGetTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        if (toolPath().empty()) {
+        if (oxlnetPath().empty()) {
             GTEST_SKIP() << "the oxlnet tool was not found (set OXLNET)";
         }
     }
 
     ToolRun get(std::vector<std::string> args) {
-        ToolRun run;
-        const std::string out = scratch_.dir() + "/tool.out";
-        const std::string err = scratch_.dir() + "/tool.err";
-        args.insert(args.begin(), {toolPath(), "get"});
-        std::vector<char*> argv;
-        for (auto& a : args) {
-            argv.push_back(a.data());
-        }
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        pid_t pid = -1;
-        if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
-            int status = 0;
-            waitpid(pid, &status, 0);
-            run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        }
-        posix_spawn_file_actions_destroy(&actions);
-        run.out = slurp(out);
-        run.err = slurp(err);
-        return run;
+        args.insert(args.begin(), "get");
+        return oxl::test::runOxlnet(args);
     }
 
     oxl::test::TestPki scratch_;

@@ -20,6 +20,7 @@
 #include "oxl/ip/IpFamilyPreferencePolicy.h"
 #include "oxl/netutils/GlobalInit.h"
 #include "support/LogCapture.h"
+#include "support/RunTool.h"
 
 using namespace oxl::ip;
 using oxl::common::DefaultPoliciesStore;
@@ -283,76 +284,26 @@ TEST_F(ConnectionInformationIT, ConcurrentProbesAreIndependent) {
 }
 
 namespace {
-struct ToolRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-// OXLNET names the tool; without it, the build tree's tool beside the tests folder.
-std::string toolPath() {
-    if (const char* env = std::getenv("OXLNET"); env != nullptr && *env != '\0') {
-        return env;
-    }
-    char self[4096] = {};
-    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof(self) - 1);
-    if (n <= 0) {
-        return {};
-    }
-    std::string path(self, static_cast<size_t>(n));
-    path = path.substr(0, path.rfind('/'));
-    path = path.substr(0, path.rfind('/')) + "/oxlnet";
-    return ::access(path.c_str(), X_OK) == 0 ? path : std::string();
-}
-
-ToolRun runTool(const std::string& arguments) {
-    ToolRun run;
-    const std::string tool = toolPath();
-    if (tool.empty()) {
-        return run;
-    }
-    char errPath[] = "/tmp/oxlnet-probe-XXXXXX";
-    const int errFd = ::mkstemp(errPath);
-    if (errFd < 0) {
-        return run;
-    }
-    ::close(errFd);
-    const std::string command = tool + " " + arguments + " 2>" + errPath;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe != nullptr) {
-        char buffer[512];
-        size_t n = 0;
-        while ((n = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0) {
-            run.out.append(buffer, n);
-        }
-        const int status = ::pclose(pipe);
-        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    std::ifstream errFile(errPath);
-    std::stringstream errText;
-    errText << errFile.rdbuf();
-    run.err = errText.str();
-    ::unlink(errPath);
-    return run;
-}
+using oxl::test::oxlnetPath;
+using oxl::test::runOxlnet;
 }  // namespace
 
 TEST(ProbeCommandIT, PrintsTheResultAndRejectsBadInputInOneLine) {
-    if (toolPath().empty()) {
+    if (oxlnetPath().empty()) {
         GTEST_SKIP() << "the oxlnet tool was not found (set OXLNET)";
     }
     Listener listener(AF_INET);
     ASSERT_TRUE(listener.ok());
     const std::string port = std::to_string(listener.port());
 
-    auto ok = runTool("probe 127.0.0.1 " + port + " --timeout 10 --ipv4-only");
+    auto ok = runOxlnet("probe 127.0.0.1 " + port + " --timeout 10 --ipv4-only");
     EXPECT_EQ(ok.status, 0) << ok.err;
     EXPECT_NE(ok.out.find("Result Success, localAddress 127.0.0.1, destinationAddress 127.0.0.1"),
               std::string::npos)
         << ok.out;
     EXPECT_NE(ok.out.find("remote 127.0.0.1"), std::string::npos) << ok.out;
 
-    auto refused = runTool("probe 127.0.0.1 " + std::to_string(closedPort()));
+    auto refused = runOxlnet("probe 127.0.0.1 " + std::to_string(closedPort()));
     EXPECT_EQ(refused.status, 1);
     EXPECT_NE(refused.out.find("Result ErrorCouldNotConnect"), std::string::npos) << refused.out;
 
@@ -372,7 +323,7 @@ TEST(ProbeCommandIT, PrintsTheResultAndRejectsBadInputInOneLine) {
     };
     for (const char* args : bad) {
         SCOPED_TRACE(args);
-        auto run = runTool(args);
+        auto run = runOxlnet(args);
         EXPECT_NE(run.status, 0);
         EXPECT_NE(run.status, -1);  // exited normally, no crash
         EXPECT_TRUE(run.out.empty()) << run.out;

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "support/RunTool.h"
 #include "support/TestPki.h"
 
 using oxl::test::CertSpec;
@@ -18,49 +19,11 @@ using oxl::test::TestPki;
 
 namespace {
 
-// OXLNET names the tool; without it, the build tree's tool beside the tests folder.
-std::string oxlnetPath() {
-    if (const char* env = std::getenv("OXLNET"); env != nullptr && *env != '\0') {
-        return env;
-    }
-    char self[4096] = {0};
-    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof(self) - 1);
-    if (n <= 0) {
-        return {};
-    }
-    std::string path(self, static_cast<size_t>(n));
-    path = path.substr(0, path.rfind('/'));
-    path = path.substr(0, path.rfind('/')) + "/oxlnet";
-    return ::access(path.c_str(), X_OK) == 0 ? path : std::string();
-}
+using oxl::test::oxlnetPath;
+using oxl::test::ToolRun;
 
-struct ToolRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-ToolRun run(const std::string& oxlnet, const std::string& arguments, const std::string& errFile) {
-    ToolRun r;
-    const std::string command = oxlnet + " verify-cert " + arguments + " 2>" + errFile;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        return r;
-    }
-    std::array<char, 512> buffer{};
-    size_t n = 0;
-    while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) {
-        r.out.append(buffer.data(), n);
-    }
-    const int raw = ::pclose(pipe);
-    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    if (FILE* err = std::fopen(errFile.c_str(), "r")) {
-        while ((n = std::fread(buffer.data(), 1, buffer.size(), err)) > 0) {
-            r.err.append(buffer.data(), n);
-        }
-        std::fclose(err);
-    }
-    return r;
+ToolRun run(const std::string& arguments) {
+    return oxl::test::runOxlnet("verify-cert " + arguments);
 }
 
 CertSpec server(const std::string& host) {
@@ -76,8 +39,7 @@ CertSpec server(const std::string& host) {
 }  // namespace
 
 TEST(VerifyCertCommandTest, VerifiesBundlesAndReportsTheResult) {
-    const std::string oxlnet = oxlnetPath();
-    if (oxlnet.empty()) {
+    if (oxlnetPath().empty()) {
         GTEST_SKIP() << "the oxlnet tool was not found (set OXLNET)";
     }
     TestPki pki;
@@ -101,7 +63,6 @@ TEST(VerifyCertCommandTest, VerifiesBundlesAndReportsTheResult) {
     const std::string text = pki.writeText("notes.pem", "just some text\n");
     const std::string garbage =
         pki.writeText("broken.pem", "-----BEGIN CERTIFICATE-----\nAAAA\n-----END CERTIFICATE-----\n");
-    const std::string err = pki.dir() + "/stderr.txt";
 
     struct Case {
         const char* name;
@@ -135,7 +96,7 @@ TEST(VerifyCertCommandTest, VerifiesBundlesAndReportsTheResult) {
         {"two files", goodChain + " " + leafOnly + " --host host.example.com", 2, ""},
     };
     for (const auto& c : cases) {
-        ToolRun r = run(oxlnet, c.arguments, err);
+        ToolRun r = run(c.arguments);
         EXPECT_EQ(r.status, c.status) << c.name << "\nstdout: " << r.out << "\nstderr: " << r.err;
         EXPECT_NE(r.out.find(c.stdoutHas), std::string::npos) << c.name << ": " << r.out;
         if (c.status == 2) {

@@ -12,6 +12,7 @@
 #include "oxl/netutils/BackgroundTaskMarker.h"
 #include "oxl/version/Version.h"
 #include "support/LogCapture.h"
+#include "support/RunTool.h"
 
 using ::testing::MatchesRegex;
 
@@ -30,40 +31,6 @@ std::vector<std::string> lines(const std::string& text) {
     }
     out.push_back(current);
     return out;
-}
-
-// The oxlnet tool: from the test environment, else beside the tests folder of the build.
-std::string toolPath() {
-    if (const char* tool = std::getenv("OXLNET")) {
-        return tool;
-    }
-    std::error_code ec;
-    const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (ec) {
-        return {};
-    }
-    const auto candidate = self.parent_path().parent_path() / "oxlnet";
-    return std::filesystem::exists(candidate, ec) ? candidate.string() : std::string();
-}
-
-// Runs the tool and returns its exit status and standard output.
-bool runTool(const std::string& args, int& status, std::string& out) {
-    const std::string tool = toolPath();
-    if (tool.empty()) {
-        return false;
-    }
-    FILE* pipe = ::popen((tool + " " + args + " 2>/dev/null").c_str(), "r");
-    if (pipe == nullptr) {
-        return false;
-    }
-    std::array<char, 512> buffer{};
-    size_t n = 0;
-    while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) {
-        out.append(buffer.data(), n);
-    }
-    const int rc = ::pclose(pipe);
-    status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-    return true;
 }
 
 }  // namespace
@@ -125,17 +92,16 @@ TEST(OxlnetToolTest, VersionAndDemoCommands) {
         {"demo", 0, "demo: ran global initialisation, version banner"},
         {"demo --bogus", 2, ""},
     };
+    if (oxl::test::oxlnetPath().empty()) {
+        GTEST_SKIP() << "the oxlnet tool was not found (set OXLNET)";
+    }
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args);
-        int status = -1;
-        std::string out;
-        if (!runTool(c.args, status, out)) {
-            GTEST_SKIP() << "the oxlnet tool was not found (set OXLNET)";
-        }
-        EXPECT_EQ(status, c.status);
-        EXPECT_NE(out.find(c.outputContains), std::string::npos) << out;
+        const auto run = oxl::test::runOxlnet(std::string(c.args));
+        EXPECT_EQ(run.status, c.status);
+        EXPECT_NE(run.out.find(c.outputContains), std::string::npos) << run.out;
         if (c.status != 0) {
-            EXPECT_EQ(out, "");
+            EXPECT_EQ(run.out, "");
         }
     }
 }
