@@ -1,4 +1,4 @@
-#include "support/Dnsmasq.h"
+#include "sandbox/DnsSandbox.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -23,7 +24,7 @@ extern char** environ;
 #define OXL_DNSMASQ "/usr/sbin/dnsmasq"
 #endif
 
-namespace oxl::test {
+namespace oxl::sandbox {
 
 namespace {
 
@@ -80,43 +81,43 @@ std::vector<unsigned char> probeQuery(uint16_t id, const std::string& name) {
 
 }  // namespace
 
-DnsmasqRecords& DnsmasqRecords::addSrv(std::string name, std::string target, uint16_t port, uint16_t priority,
-                                       uint16_t weight) {
+DnsSandboxRecords& DnsSandboxRecords::addSrv(std::string name, std::string target, uint16_t port,
+                                             uint16_t priority, uint16_t weight) {
     srv.push_back({std::move(name), std::move(target), port, priority, weight});
     return *this;
 }
 
-DnsmasqRecords& DnsmasqRecords::addA(std::string name, std::string address, int ttl) {
+DnsSandboxRecords& DnsSandboxRecords::addA(std::string name, std::string address, int ttl) {
     addresses.push_back({std::move(name), std::move(address), ttl});
     return *this;
 }
 
-DnsmasqRecords& DnsmasqRecords::addAaaa(std::string name, std::string address, int ttl) {
+DnsSandboxRecords& DnsSandboxRecords::addAaaa(std::string name, std::string address, int ttl) {
     addresses.push_back({std::move(name), std::move(address), ttl});
     return *this;
 }
 
-DnsmasqRecords& DnsmasqRecords::addTxt(std::string name, std::vector<std::string> strings) {
+DnsSandboxRecords& DnsSandboxRecords::addTxt(std::string name, std::vector<std::string> strings) {
     txt.push_back({std::move(name), std::move(strings)});
     return *this;
 }
 
-DnsmasqRecords& DnsmasqRecords::addCname(std::string alias, std::string target) {
+DnsSandboxRecords& DnsSandboxRecords::addCname(std::string alias, std::string target) {
     cnames.push_back({std::move(alias), std::move(target)});
     return *this;
 }
 
-DnsmasqRecords& DnsmasqRecords::addLocalDomain(std::string domain) {
+DnsSandboxRecords& DnsSandboxRecords::addLocalDomain(std::string domain) {
     localDomains.push_back(std::move(domain));
     return *this;
 }
 
-DnsmasqRecords& DnsmasqRecords::withLocalTtl(int seconds) {
+DnsSandboxRecords& DnsSandboxRecords::withLocalTtl(int seconds) {
     localTtl = seconds;
     return *this;
 }
 
-DnsmasqRecords& DnsmasqRecords::withIpv6Loopback() {
+DnsSandboxRecords& DnsSandboxRecords::withIpv6Loopback() {
     listenOnIpv6Loopback = true;
     return *this;
 }
@@ -171,10 +172,23 @@ bool dnsServerAnswers(uint16_t port, int timeoutMs, const std::string& name) {
     return answered;
 }
 
-Dnsmasq::Dnsmasq(DnsmasqRecords records) : records_(std::move(records)) {
+const char* DnsSandbox::executable() {
+    return OXL_DNSMASQ;
+}
+
+bool DnsSandbox::isInstalled() {
+    return access(OXL_DNSMASQ, X_OK) == 0;
+}
+
+DnsSandbox::DnsSandbox(DnsSandboxRecords records) : records_(std::move(records)) {
+    std::error_code noTempDir;
+    std::filesystem::path dir = std::filesystem::temp_directory_path(noTempDir);
+    if (noTempDir) {
+        dir = "/tmp";
+    }
     std::ostringstream path;
     static std::atomic<int> counter{0};
-    path << "/tmp/oxl-dnsmasq-" << getpid() << "-" << counter++ << ".log";
+    path << dir.string() << "/oxl-dnsmasq-" << getpid() << "-" << counter++ << ".log";
     logPath_ = path.str();
     for (int attempt = 0; attempt < 5 && pid_ < 0; ++attempt) {
         port_ = freeLoopbackPort();
@@ -184,20 +198,20 @@ Dnsmasq::Dnsmasq(DnsmasqRecords records) : records_(std::move(records)) {
     }
 }
 
-Dnsmasq::~Dnsmasq() {
+DnsSandbox::~DnsSandbox() {
     stop();
     unlink(logPath_.c_str());
 }
 
-std::string Dnsmasq::address() const {
+std::string DnsSandbox::address() const {
     return "127.0.0.1:" + std::to_string(port_);
 }
 
-std::string Dnsmasq::ipv6Address() const {
+std::string DnsSandbox::ipv6Address() const {
     return "[::1]:" + std::to_string(port_);
 }
 
-std::string Dnsmasq::log() const {
+std::string DnsSandbox::log() const {
     std::ifstream in(logPath_);
     std::stringstream text;
     text << in.rdbuf();
@@ -208,7 +222,7 @@ std::string Dnsmasq::log() const {
     return "dnsmasq " + args + "\n" + text.str();
 }
 
-bool Dnsmasq::restart(DnsmasqRecords records) {
+bool DnsSandbox::restart(DnsSandboxRecords records) {
     stop();
     records_ = std::move(records);
     // The port was just released; a retry covers a slow release.
@@ -220,8 +234,8 @@ bool Dnsmasq::restart(DnsmasqRecords records) {
     return pid_ > 0;
 }
 
-bool Dnsmasq::start() {
-    std::vector<std::string> args = {OXL_DNSMASQ,
+bool DnsSandbox::start() {
+    std::vector<std::string> args = {executable(),
                                      "--no-resolv",
                                      "--no-hosts",
                                      "--keep-in-foreground",
@@ -302,7 +316,7 @@ bool Dnsmasq::start() {
     return false;
 }
 
-void Dnsmasq::stop() {
+void DnsSandbox::stop() {
     if (pid_ <= 0) {
         return;
     }
@@ -348,4 +362,4 @@ SilentUdpPort::~SilentUdpPort() {
     }
 }
 
-}  // namespace oxl::test
+}  // namespace oxl::sandbox
