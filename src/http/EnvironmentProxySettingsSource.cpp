@@ -89,7 +89,11 @@ bool EnvironmentProxySettingsSource::read(UserProxySettings& settings, std::stri
         if (entry.empty()) {
             continue;
         }
-        proxy += (proxy.empty() ? "" : ";") + std::string(prefix) + entry;
+        if (!proxy.empty()) {
+            proxy += ';';
+        }
+        proxy += prefix;
+        proxy += entry;
     }
     if (!proxy.empty()) {
         settings.proxy = proxy;
