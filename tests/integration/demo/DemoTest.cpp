@@ -1,8 +1,5 @@
 // oxlnet demo run as a process: its exit status, the narration, and what it leaves behind.
 #include <dirent.h>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -10,75 +7,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
-extern char** environ;
+#include "support/RunTool.h"
 
 namespace {
-
-struct ToolRun {
-    int status = -1;  // exit status, -1 when the process did not exit normally
-    std::string out;
-};
-
-// Runs oxlnet with `args`, TMPDIR set to `tmpDir`, and collects its standard output.
-ToolRun runOxlnet(const std::vector<std::string>& args, const std::string& tmpDir) {
-    ToolRun run;
-    const char* tool = std::getenv("OXLNET");
-    if (tool == nullptr || *tool == '\0') {
-        return run;
-    }
-    int pipeFds[2];
-    if (::pipe(pipeFds) != 0) {
-        return run;
-    }
-    std::vector<std::string> argStrings{tool};
-    argStrings.insert(argStrings.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : argStrings) {
-        argv.push_back(a.data());
-    }
-    argv.push_back(nullptr);
-    std::vector<std::string> envStrings{"TMPDIR=" + tmpDir};
-    for (char** e = environ; *e != nullptr; ++e) {
-        if (std::string(*e).rfind("TMPDIR=", 0) != 0) {
-            envStrings.emplace_back(*e);
-        }
-    }
-    std::vector<char*> envp;
-    for (auto& e : envStrings) {
-        envp.push_back(e.data());
-    }
-    envp.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
-    posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    const int rc = posix_spawn(&pid, tool, &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(pipeFds[1]);
-    if (rc != 0) {
-        ::close(pipeFds[0]);
-        return run;
-    }
-    char buffer[4096];
-    ssize_t n = 0;
-    while ((n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0) {
-        run.out.append(buffer, static_cast<size_t>(n));
-    }
-    ::close(pipeFds[0]);
-    int status = 0;
-    if (::waitpid(pid, &status, 0) == pid && WIFEXITED(status)) {
-        run.status = WEXITSTATUS(status);
-    }
-    return run;
-}
 
 // Processes whose command line contains every one of `parts`.
 int countProcesses(const std::vector<std::string>& parts) {
@@ -106,25 +42,36 @@ int countProcesses(const std::vector<std::string>& parts) {
 
 class DemoTest : public ::testing::Test {
   protected:
+    // The tool inherits TMPDIR: a private directory shows what it leaves behind.
     void SetUp() override {
-        if (std::getenv("OXLNET") == nullptr) {
-            GTEST_SKIP() << "the oxlnet tool was not named (set OXLNET)";
+        if (oxl::test::oxlnetPath().empty()) {
+            GTEST_SKIP() << "the oxlnet tool was not found (set OXLNET)";
         }
         std::string pattern = (std::filesystem::temp_directory_path() / "oxl-demo-test-XXXXXX").string();
         ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
         tmpDir_ = pattern;
+        if (const char* old = std::getenv("TMPDIR")) {
+            oldTmpDir_ = old;
+        }
+        ::setenv("TMPDIR", tmpDir_.c_str(), 1);
     }
     void TearDown() override {
+        if (oldTmpDir_) {
+            ::setenv("TMPDIR", oldTmpDir_->c_str(), 1);
+        } else {
+            ::unsetenv("TMPDIR");
+        }
         if (!tmpDir_.empty()) {
             std::error_code ignored;
             std::filesystem::remove_all(tmpDir_, ignored);
         }
     }
     std::string tmpDir_;
+    std::optional<std::string> oldTmpDir_;
 };
 
 TEST_F(DemoTest, RunsEveryStepInOrderAndLeavesNothingBehind) {
-    const ToolRun run = runOxlnet({"demo"}, tmpDir_);
+    const auto run = oxl::test::runOxlnet("demo");
     ASSERT_EQ(run.status, 0) << run.out;
     EXPECT_EQ(run.out.find("   FAILED "), std::string::npos) << run.out;
 
@@ -168,9 +115,10 @@ TEST_F(DemoTest, RunsEveryStepInOrderAndLeavesNothingBehind) {
 }
 
 TEST_F(DemoTest, RejectsArgumentsWithoutRunning) {
-    const ToolRun run = runOxlnet({"demo", "--fast"}, tmpDir_);
+    const auto run = oxl::test::runOxlnet("demo --fast");
     EXPECT_EQ(run.status, 2);
     EXPECT_TRUE(run.out.empty()) << run.out;
+    EXPECT_NE(run.err.find("unexpected argument '--fast'"), std::string::npos) << run.err;
 }
 
 }  // namespace
