@@ -202,6 +202,13 @@ Decision::Decision Manager::getDecisionFromInProgressRequest(const std::string& 
                       "No cached responses found checking if there is any other in progress request for it");
     }
     OXL_LOG_DEBUG(logger(), "No in progress requests");
+    // A request for this certificate may have completed between the caller's own cache look-up and this
+    // lock: its answer is cached before it leaves the table, so look once more rather than prompt again.
+    const auto cached = accessor.buildDecisionFromCache();
+    if (cached == CertAcceptanceDecision::YES || cached == CertAcceptanceDecision::NO) {
+        OXL_LOG_DEBUG(logger(), "Found a cached response");
+        return Decision::build(cached);
+    }
     return Decision::UNKNOWN;
 }
 
