@@ -23,6 +23,33 @@ bool covers(const std::set<CertStatus::Status>& cached, const std::set<CertStatu
     return std::includes(cached.begin(), cached.end(), current.begin(), current.end());
 }
 
+// The policy judges the current failure reasons against those cached for the certificate: YES when it
+// accepts them (the cache entry is then widened), NO when it does not (the entry is dropped).
+Decision::Decision judgeAgainstCache(
+    const std::shared_ptr<UserInteractingInvalidCertManagementPolicy>& policy,
+    const std::set<CertStatus::Status>& cached, const std::set<CertStatus::Status>& current) {
+    if (!policy) {
+        return Decision::POLICY_ENFORCEMENT_ERROR;
+    }
+    bool accepted = false;
+    const auto result = policy->enforceWithoutUserInteraction(cached, current, accepted);
+    if (result != EnforcingResult::SUCCESS) {
+        OXL_LOG_WARN(logger(), "UserInteractingInvalidCertManagementPolicy not enforced: " << result);
+        return Decision::POLICY_ENFORCEMENT_ERROR;
+    }
+    if (accepted) {
+        OXL_LOG_DEBUG(
+            logger(),
+            "Invalid Certificate management Policy accepted the failure reason give the cached ones, "
+            "updating the cache with those reasons");
+        return Decision::YES;
+    }
+    OXL_LOG_DEBUG(logger(),
+                  "Invalid Certificate management Policy rejected the failure reason give the cached ones, "
+                  "removing cache entry if any");
+    return Decision::NO;
+}
+
 }  // namespace
 
 CertificateCacheAccessor::CertificateCacheAccessor(const std::string& fingerprint,
@@ -76,29 +103,13 @@ Decision::Decision CertificateCacheAccessor::hasBeenAlreadyRejectedByUser(
         logger(),
         "The certificate has been found in rejected cache, not all the failure reason have already been "
         "accepted. Enforcing invalid certificate management policy on the result");
-    if (!policy) {
-        return Decision::POLICY_ENFORCEMENT_ERROR;
-    }
-    bool accepted = false;
-    const auto result = policy->enforceWithoutUserInteraction(cached, statuses_, accepted);
-    if (result != EnforcingResult::SUCCESS) {
-        OXL_LOG_WARN(logger(), "UserInteractingInvalidCertManagementPolicy not enforced: " << result);
-        return Decision::POLICY_ENFORCEMENT_ERROR;
-    }
-    if (accepted) {
-        OXL_LOG_DEBUG(
-            logger(),
-            "Invalid Certificate management Policy accepted the failure reason give the cached ones, "
-            "updating the cache with those reasons");
+    const auto decision = judgeAgainstCache(policy, cached, statuses_);
+    if (decision == Decision::YES) {
         CertificateValidityCache::addRejectedInvalidCertificate(fingerprint_, statuses_);
-        return Decision::YES;
+    } else if (decision == Decision::NO) {
+        CertificateValidityCache::removeFromRejectedInvalidCache(fingerprint_);
     }
-    OXL_LOG_DEBUG(
-        logger(),
-        "Invalid Certificate management Policy rejected the failure reason give the cached ones, removing "
-        "cache entry if any");
-    CertificateValidityCache::removeFromRejectedInvalidCache(fingerprint_);
-    return Decision::NO;
+    return decision;
 }
 
 Decision::Decision CertificateCacheAccessor::hasBeenAlreadyAcceptedByUser(
@@ -121,30 +132,14 @@ Decision::Decision CertificateCacheAccessor::hasBeenAlreadyAcceptedByUser(
         logger(),
         "The certificate has been found in accepted invalid cache, not all the failure reason have already "
         "been accepted. Enforcing invalid certificate management policy on the result");
-    if (!policy) {
-        return Decision::POLICY_ENFORCEMENT_ERROR;
-    }
-    bool accepted = false;
-    const auto result = policy->enforceWithoutUserInteraction(cached, statuses_, accepted);
-    if (result != EnforcingResult::SUCCESS) {
-        OXL_LOG_WARN(logger(), "UserInteractingInvalidCertManagementPolicy not enforced: " << result);
-        return Decision::POLICY_ENFORCEMENT_ERROR;
-    }
-    if (accepted) {
-        OXL_LOG_DEBUG(
-            logger(),
-            "Invalid Certificate management Policy accepted the failure reason give the cached ones, "
-            "updating the cache with those reasons");
+    const auto decision = judgeAgainstCache(policy, cached, statuses_);
+    if (decision == Decision::YES) {
         CertificateValidityCache::addAcceptedInvalidCertificate(fingerprint_, statuses_);
         statuses_ = {CertStatus::VALID};
-        return Decision::YES;
+    } else if (decision == Decision::NO) {
+        CertificateValidityCache::removeFromAcceptedInvalidCache(fingerprint_);
     }
-    OXL_LOG_DEBUG(
-        logger(),
-        "Invalid Certificate management Policy rejected the failure reason give the cached ones, removing "
-        "cache entry if any");
-    CertificateValidityCache::removeFromAcceptedInvalidCache(fingerprint_);
-    return Decision::NO;
+    return decision;
 }
 
 void CertificateCacheAccessor::updateCacheAccepted() const {
