@@ -33,18 +33,20 @@ bool IpAddress::isIpv6Address() const {
 }
 
 std::vector<uint8_t> IpAddress::getBytes() const {
-    if (!bytes_.empty() || address_.empty()) {
-        return bytes_;
+    // Computed on each call: a const address may be read from several threads at once.
+    std::vector<uint8_t> bytes;
+    if (address_.empty()) {
+        return bytes;
     }
     if (IpUtils::isIpv4Address(address_)) {
         in_addr addr{};
         const int rc = inet_pton(AF_INET, address_.c_str(), &addr);
         if (rc != 1) {
             OXL_LOG_ERROR(logger(), "inet_pton unable to populate sockAddr.sin_addr, pton_retval: " << rc);
-            return bytes_;
+            return bytes;
         }
         const auto* p = reinterpret_cast<const uint8_t*>(&addr.s_addr);
-        bytes_.assign(p, p + 4);
+        bytes.assign(p, p + 4);
     } else if (IpUtils::isIpv6Address(address_)) {
         in6_addr addr{};
         // A zone ("fe80::1%eth0") names the link, not part of the address.
@@ -52,11 +54,11 @@ std::vector<uint8_t> IpAddress::getBytes() const {
         const int rc = inet_pton(AF_INET6, bare.c_str(), &addr);
         if (rc != 1) {
             OXL_LOG_ERROR(logger(), "inet_pton unable to populate sockAddr.sin6_addr, pton_retval: " << rc);
-            return bytes_;
+            return bytes;
         }
-        bytes_.assign(addr.s6_addr, addr.s6_addr + 16);
+        bytes.assign(addr.s6_addr, addr.s6_addr + 16);
     }
-    return bytes_;
+    return bytes;
 }
 
 std::ostream& operator<<(std::ostream& os, const IpAddress& address) {

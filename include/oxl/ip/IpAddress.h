@@ -22,7 +22,7 @@ class IpAddress {
     bool isIpv6Address() const;
 
     // Network byte order: 4 bytes for IPv4, 16 for IPv6, empty for the empty address or when conversion
-    // fails. The first call fills a cache; do not make that first call on one object from two threads.
+    // fails. Safe to call on one object from several threads.
     std::vector<uint8_t> getBytes() const;
 
     // Texts are compared byte for byte: "::1" and "0::1" are different addresses.
@@ -33,7 +33,6 @@ class IpAddress {
     explicit IpAddress(std::string address);
 
   private:
-    mutable std::vector<uint8_t> bytes_;
     std::string address_;
 };
 
