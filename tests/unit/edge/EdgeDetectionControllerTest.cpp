@@ -150,6 +150,8 @@ TEST_F(EdgeDetectionControllerTest, EdgeRecordsMergeInStoredOrderAndStaleEventsO
     publishEdge({{"e1.ext.test", 443}, {"e2.ext.test", 443}});
     ASSERT_TRUE(controller->isEdgeAvailable());
     waitForSensingEvent(0);
+    // Visibility notices are delivered on their own worker; let the first gather's one arrive.
+    ASSERT_TRUE(waitFor([&] { return visibility->count() == 1; }));
     const int visibilityBefore = visibility->count();
 
     oxl::test::LogCapture log;
