@@ -9,6 +9,7 @@
 #include <sstream>
 #include <string>
 
+#include "common/TextUtils.h"
 #include "oxl/http/CurlHttpUtils.h"
 #include "oxl/http/HttpRequestData.h"
 #include "oxl/http/IdentityMatchModel.h"
@@ -18,6 +19,7 @@
 namespace oxl::http {
 
 namespace {
+using oxl::common::text::trim;
 OXLLogger logger() {
     static OXLLogger l = OXLLogger_getLogger("oxl.httpclient");
     return l;
@@ -56,16 +58,6 @@ bool isLoggableResponseHeader(const std::string& name) {
 std::string loggableHeader(const HttpHeader& header) {
     return header.first + ": " +
            (isLoggableResponseHeader(header.first) ? header.second : "Redacted by client");
-}
-
-std::string trim(const std::string& text) {
-    static const char* const BLANKS = " \t\r\n";
-    const auto first = text.find_first_not_of(BLANKS);
-    if (first == std::string::npos) {
-        return {};
-    }
-    const auto last = text.find_last_not_of(BLANKS);
-    return text.substr(first, last - first + 1);
 }
 
 // size * count, or false when it does not fit.

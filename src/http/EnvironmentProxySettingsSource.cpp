@@ -7,34 +7,18 @@
 #include <cstdlib>
 #include <vector>
 
+#include "common/TextUtils.h"
 #include "oxl/log/Log.h"
 
 namespace oxl::http {
 
 namespace {
+using oxl::common::text::toLower;
+using oxl::common::text::toUpper;
+using oxl::common::text::trim;
 OXLLogger logger() {
     static OXLLogger l = OXLLogger_getLogger("oxl.http");
     return l;
-}
-
-std::string toLower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
-std::string toUpper(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return text;
-}
-
-std::string trim(const std::string& text) {
-    const auto first = text.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos) {
-        return {};
-    }
-    return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
 }
 
 bool isIpv6(const std::string& text) {

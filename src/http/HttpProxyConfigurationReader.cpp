@@ -6,6 +6,7 @@
 #include <cctype>
 #include <exception>
 
+#include "common/TextUtils.h"
 #include "oxl/http/HttpUtils.h"
 #include "oxl/http/NamePinning.h"
 #include "oxl/log/Log.h"
@@ -13,6 +14,7 @@
 namespace oxl::http {
 
 namespace {
+using oxl::common::text::toLower;
 OXLLogger logger() {
     static OXLLogger l = OXLLogger_getLogger("oxl.http");
     return l;
@@ -25,12 +27,6 @@ constexpr long SEND_TIMEOUT_MS = 3000;
 constexpr long RECEIVE_TIMEOUT_MS = 3000;
 // A PAC file is a small script; a larger body is not one.
 constexpr std::size_t MAX_PAC_BYTES = 1024 * 1024;
-
-std::string toLower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
 
 std::string describe(const std::optional<std::string>& value, bool quoted) {
     if (!value) {

@@ -23,12 +23,15 @@
 #include <exception>
 #include <thread>
 
+#include "common/TextUtils.h"
 #include "http/PacHelperScript.h"
 #include "oxl/log/Log.h"
 
 namespace oxl::http {
 
 namespace {
+using oxl::common::text::toUpper;
+using oxl::common::text::trim;
 OXLLogger logger() {
     static OXLLogger l = OXLLogger_getLogger("oxl.http");
     return l;
@@ -379,20 +382,6 @@ std::string describeStatus(int status) {
                " without an answer";
     }
     return "the evaluation process ended without an answer";
-}
-
-std::string trim(const std::string& text) {
-    const auto first = text.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos) {
-        return {};
-    }
-    return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
-}
-
-std::string toUpper(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return text;
 }
 
 bool isProxyAddress(const std::string& text) {

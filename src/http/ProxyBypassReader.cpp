@@ -4,29 +4,17 @@
 #include <cctype>
 #include <regex>
 
+#include "common/TextUtils.h"
 #include "oxl/log/Log.h"
 
 namespace oxl::http {
 
 namespace {
+using oxl::common::text::toLower;
+using oxl::common::text::trim;
 OXLLogger logger() {
     static OXLLogger l = OXLLogger_getLogger("oxl.http");
     return l;
-}
-
-std::string toLower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
-std::string trimBlanks(const std::string& text) {
-    const auto first = text.find_first_not_of(" \t");
-    if (first == std::string::npos) {
-        return {};
-    }
-    const auto last = text.find_last_not_of(" \t");
-    return text.substr(first, last - first + 1);
 }
 
 void replaceAll(std::string& text, const std::string& from, const std::string& to) {
@@ -87,7 +75,7 @@ bool ProxyBypassReader::isProxyRequired(std::string host) {
     host = toLower(std::move(host));
     bool proxyRequired = true;
     for (const auto& raw : tokens) {
-        const std::string token = toLower(trimBlanks(raw));
+        const std::string token = toLower(trim(raw, " \t"));
         if (legacyMatch(host, token) || patternMatch(host, token)) {
             proxyRequired = false;
             break;
