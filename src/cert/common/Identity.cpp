@@ -1,5 +1,6 @@
 #include "oxl/cert/common/Identity.h"
 
+#include "common/TextUtils.h"
 #include "oxl/log/Log.h"
 
 namespace oxl::cert {
@@ -8,22 +9,6 @@ namespace {
 OXLLogger logger() {
     static OXLLogger l = OXLLogger_getLogger("oxl.cert");
     return l;
-}
-
-bool isBlank(char c) {
-    return c == ' ' || (c >= 9 && c <= 13);
-}
-
-std::string trim(const std::string& text) {
-    size_t begin = 0;
-    size_t end = text.size();
-    while (begin < end && isBlank(text[begin])) {
-        ++begin;
-    }
-    while (end > begin && isBlank(text[end - 1])) {
-        --end;
-    }
-    return text.substr(begin, end - begin);
 }
 }  // namespace
 
@@ -46,7 +31,8 @@ void Identity::setMandatoryReferenceIdentifier(std::string identifier) {
 std::vector<std::string> Identity::getValidReferenceIdentifiers() const {
     std::vector<std::string> valid;
     for (const auto& id : referenceIdentifiers_) {
-        auto trimmed = trim(id);
+        // Any C-locale white space, as isspace() sees it.
+        auto trimmed = oxl::common::text::trim(id, " \t\n\v\f\r");
         if (!trimmed.empty()) {
             valid.push_back(std::move(trimmed));
         }
