@@ -44,6 +44,10 @@ std::ostream& operator<<(std::ostream& os, HttpClientResult::Result result) {
             return os << "FILE_WRITE_ERROR";
         case HttpClientResult::UNKNOWN_ERROR:
             return os << "UNKNOWN_ERROR";
+        case HttpClientResult::RESPONSE_TOO_LARGE_ERROR:
+            return os << "RESPONSE_TOO_LARGE_ERROR";
+        case HttpClientResult::TOO_MANY_REDIRECTS_ERROR:
+            return os << "TOO_MANY_REDIRECTS_ERROR";
         case HttpClientResult::READ_ERROR:
             break;
     }

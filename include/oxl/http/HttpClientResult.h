@@ -29,6 +29,10 @@ struct HttpClientResult {
         SSL_CONNECTION_ERROR = 18,
         FILE_WRITE_ERROR = 19,
         UNKNOWN_ERROR = 20,
+        // The body grew past HttpRequestOptions::maxResponseBodySize.
+        RESPONSE_TOO_LARGE_ERROR = 21,
+        // More redirects than the client follows, or a redirect loop.
+        TOO_MANY_REDIRECTS_ERROR = 22,
     };
 };
 

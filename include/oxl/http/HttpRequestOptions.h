@@ -1,6 +1,7 @@
 // What a caller fills in to describe one HTTP request. A plain structure: every field is public.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <vector>
@@ -48,6 +49,9 @@ struct HttpRequestOptions {
     long acceptableTlsProtocols = AcceptableTlsProtocols::ALL;
     // Close the connection after the transfer.
     bool forbidReuse = false;
+    // Largest response body accepted, in bytes; 0 = no limit. A longer body ends the transfer with
+    // RESPONSE_TOO_LARGE_ERROR.
+    std::size_t maxResponseBodySize = 0;
 };
 
 }  // namespace oxl::http

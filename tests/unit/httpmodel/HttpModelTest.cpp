@@ -32,7 +32,8 @@ TEST(HttpEnumerationsTest, PrintNamesNumbersAndUnexpectedValues) {
     EXPECT_EQ(print(HttpClientResult::UNKNOWN_ERROR), "UNKNOWN_ERROR");
     // The read error has no name, and unknown results are plain numbers.
     EXPECT_EQ(print(HttpClientResult::READ_ERROR), "11");
-    EXPECT_EQ(print(static_cast<HttpClientResult::Result>(21)), "21");
+    EXPECT_EQ(print(HttpClientResult::TOO_MANY_REDIRECTS_ERROR), "TOO_MANY_REDIRECTS_ERROR");
+    EXPECT_EQ(print(static_cast<HttpClientResult::Result>(23)), "23");
     EXPECT_EQ(print(static_cast<HttpClientResult::Result>(-1)), "-1");
 
     EXPECT_EQ(print(HttpClientError::UNABLE_TO_CANCEL_REQUEST_ERROR), "UNABLE_TO_CANCEL_REQUEST_ERROR");
