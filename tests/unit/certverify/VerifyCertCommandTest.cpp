@@ -51,6 +51,7 @@ TEST(VerifyCertCommandTest, VerifiesBundlesAndReportsTheResult) {
     expiredSpec.notAfterOffsetSeconds = -3600;
     TestCert expired = TestPki::makeCert(expiredSpec, &inter);
     CertSpec xmppSpec;
+    xmppSpec.organization = "chat";
     xmppSpec.xmppAddresses = {"chat.example"};
     xmppSpec.key = KeySpec{KeyType::EC, 256};
     TestCert xmpp = TestPki::makeCert(xmppSpec, &inter);
