@@ -312,7 +312,8 @@ TestCert TestPki::makeCert(const CertSpec& spec, const TestCert* issuer) {
     }
     if (spec.addKeyIdentifiers) {
         addExtension(cert, &ctx, NID_subject_key_identifier, "hash");
-        if (issuer != nullptr) {
+        // An issuer made without key identifiers has none to point at.
+        if (issuer != nullptr && X509_get0_subject_key_id(issuer->x509()) != nullptr) {
             addExtension(cert, &ctx, NID_authority_key_identifier, "keyid:always");
         }
     }
