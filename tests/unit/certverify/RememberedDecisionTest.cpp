@@ -4,10 +4,12 @@
 #include <openssl/x509v3.h>
 
 #include <functional>
+#include <mutex>
 
 #include "CertVerifyTestUtil.h"
 #include "oxl/cert/common/CertVerifier.h"
 #include "oxl/cert/common/CertificateValidityCache.h"
+#include "oxl/cert/common/CertificateVerificationListener.h"
 #include "oxl/cert/common/PersistInvalidCertDecisionPolicy.h"
 #include "oxl/cert/common/UserInteractingInvalidCertManagementPolicy.h"
 #include "oxl/cert/platform/OpenSslPlatformCertVerifier.h"
@@ -71,7 +73,8 @@ class RememberedDecisionTest : public CleanCertStateTest {
         crlFile_ = pki_.writeCrl("inter.crl", TestPki::makeCrl(inter_, {revoked_.x509()}).get());
     }
     void TearDown() override {
-        InvalidCertNotificationManager::getInstance()->removePolicy(Policy::PolicyNature::PERSIST_INVALID_CERT_DECISION);
+        InvalidCertNotificationManager::getInstance()->removePolicy(
+            Policy::PolicyNature::PERSIST_INVALID_CERT_DECISION);
         CleanCertStateTest::TearDown();
     }
 
@@ -89,19 +92,27 @@ TEST_F(RememberedDecisionTest, WhatARememberedDecisionStandsFor) {
         {"an acceptance despite a name mismatch stays with its host",
          false,
          nullptr,
-         {{"b.example", Mode::ACCEPT, S, 1}, {"c.example", Mode::REJECT, F, 2}, {"b.example", Mode::REJECT, S, 2}}},
+         {{"b.example", Mode::ACCEPT, S, 1},
+          {"c.example", Mode::REJECT, F, 2},
+          {"b.example", Mode::REJECT, S, 2}}},
         {"a rejection for a wrong host leaves the right host's acceptance",
          false,
          nullptr,
-         {{"a.example", Mode::ACCEPT, S, 1}, {"b.example", Mode::REJECT, F, 2}, {"a.example", Mode::REJECT, S, 2}}},
+         {{"a.example", Mode::ACCEPT, S, 1},
+          {"b.example", Mode::REJECT, F, 2},
+          {"a.example", Mode::REJECT, S, 2}}},
         {"an acceptance for the right host does not cover a wrong one",
          false,
          nullptr,
-         {{"a.example", Mode::ACCEPT, S, 1}, {"b.example", Mode::REJECT, F, 2}, {"b.example", Mode::ACCEPT, F, 2}}},
+         {{"a.example", Mode::ACCEPT, S, 1},
+          {"b.example", Mode::REJECT, F, 2},
+          {"b.example", Mode::ACCEPT, F, 2}}},
         {"the verifier's do-not-persist policy",
          false,
          [](CertVerifier& v) { v.addPolicy(Persist::DO_NOT_PERSIST_DECISION_POLICY); },
-         {{"a.example", Mode::ACCEPT, S, 1}, {"a.example", Mode::REJECT, F, 2}, {"a.example", Mode::ACCEPT, S, 3}}},
+         {{"a.example", Mode::ACCEPT, S, 1},
+          {"a.example", Mode::REJECT, F, 2},
+          {"a.example", Mode::ACCEPT, S, 3}}},
         {"the manager's persist policy cannot overrule the verifier's",
          false,
          [](CertVerifier& v) {
@@ -135,12 +146,14 @@ TEST_F(RememberedDecisionTest, WhatARememberedDecisionStandsFor) {
     for (const auto& scenario : scenarios) {
         SCOPED_TRACE(scenario.name);
         reset();
-        InvalidCertNotificationManager::getInstance()->removePolicy(Policy::PolicyNature::PERSIST_INVALID_CERT_DECISION);
+        InvalidCertNotificationManager::getInstance()->removePolicy(
+            Policy::PolicyNature::PERSIST_INVALID_CERT_DECISION);
         PlatformTrustSettings settings{trustFile_};
         if (scenario.revoked) {
             settings.crlFiles = {crlFile_};
         }
-        auto verifier = std::make_shared<CertVerifier>(std::make_shared<OpenSslPlatformCertVerifier>(settings));
+        auto verifier =
+            std::make_shared<CertVerifier>(std::make_shared<OpenSslPlatformCertVerifier>(settings));
         verifier->addPolicy(prompting());
         const TestCert& cert = scenario.revoked ? revoked_ : selfSigned_;
         VerificationContext ctx(cert.x509(), {inter_.x509()});
@@ -161,4 +174,46 @@ TEST_F(RememberedDecisionTest, WhatARememberedDecisionStandsFor) {
             EXPECT_EQ(prompts, step.promptsSoFar);
         }
     }
+}
+
+namespace {
+class CountingResults : public CertificateVerificationListener {
+  public:
+    void onVerificationResult(unsigned int, CertResult result) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        results_.push_back(result);
+    }
+    std::vector<CertResult> results() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return results_;
+    }
+
+  private:
+    mutable std::mutex mutex_;
+    std::vector<CertResult> results_;
+};
+}  // namespace
+
+TEST_F(RememberedDecisionTest, TheAsynchronousCacheLookUpIsPerHostToo) {
+    auto verifier = std::make_shared<CertVerifier>(
+        std::make_shared<OpenSslPlatformCertVerifier>(PlatformTrustSettings{trustFile_}));
+    verifier->addPolicy(prompting());
+    VerificationContext ctx(selfSigned_.x509(), {});
+    auto listener = registerListener(Mode::ACCEPT);
+    ASSERT_EQ(verifier->verifyCertificate(ctx.get(), "b.example").result, CertResult::SUCCESS);
+
+    auto results = std::make_shared<CountingResults>();
+    CertResult instant;
+    unsigned int id = 99;
+    // The host the mismatch was accepted for is answered at once from the cache.
+    ASSERT_TRUE(verifier->verifyCertificateAsync(ctx.get(), "b.example", results, instant, id));
+    EXPECT_EQ(id, 0u);
+    EXPECT_EQ(instant.result, CertResult::SUCCESS) << instant;
+    // Another host is not: the user is asked in the background and says no.
+    registerListener(Mode::REJECT);
+    ASSERT_TRUE(verifier->verifyCertificateAsync(ctx.get(), "c.example", results, instant, id));
+    EXPECT_NE(id, 0u);
+    EXPECT_EQ(instant.result, CertResult::FAILURE) << instant;
+    ASSERT_TRUE(eventually([&] { return results->results().size() == 1; }));
+    EXPECT_EQ(results->results()[0].result, CertResult::FAILURE);
 }
