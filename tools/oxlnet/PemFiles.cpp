@@ -36,7 +36,8 @@ std::string armourLabel(const std::string& line, const std::string& prefix) {
 }
 
 bool readable(const Block& block) {
-    std::unique_ptr<BIO, BioFree> bio(BIO_new_mem_buf(block.text.data(), static_cast<int>(block.text.size())));
+    std::unique_ptr<BIO, BioFree> bio(
+        BIO_new_mem_buf(block.text.data(), static_cast<int>(block.text.size())));
     if (!bio) {
         return false;
     }
@@ -75,7 +76,8 @@ std::vector<Block> splitBlocks(const std::string& content, std::vector<std::stri
         const std::string label = armourLabel(line, END);
         if (!label.empty()) {
             if (label != open->label) {
-                problems.push_back("PEM block at line " + std::to_string(open->line) + " ends with END " + label);
+                problems.push_back("PEM block at line " + std::to_string(open->line) + " ends with END " +
+                                   label);
                 blocks.pop_back();
             }
             open = nullptr;
@@ -116,7 +118,8 @@ bool readRegularFile(const std::string& path, std::string& content, std::string&
     return true;
 }
 
-int checkBlocks(const std::string& content, const std::string& expectedLabel, std::vector<std::string>& problems) {
+int checkBlocks(const std::string& content, const std::string& expectedLabel,
+                std::vector<std::string>& problems) {
     int good = 0;
     for (const auto& block : splitBlocks(content, problems)) {
         if (block.label != expectedLabel) {

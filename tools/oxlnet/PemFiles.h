@@ -22,6 +22,7 @@ bool readRegularFile(const std::string& path, std::string& content, std::string&
 
 // Checks that every block of `content` is a readable object of the expected kind (label "CERTIFICATE" or
 // "X509 CRL"); one line per bad block is added to `problems`. Returns the number of good blocks.
-int checkBlocks(const std::string& content, const std::string& expectedLabel, std::vector<std::string>& problems);
+int checkBlocks(const std::string& content, const std::string& expectedLabel,
+                std::vector<std::string>& problems);
 
 }  // namespace oxlnet::pem

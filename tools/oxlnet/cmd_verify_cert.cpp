@@ -7,9 +7,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <ctime>
 #include <climits>
 #include <cstdlib>
+#include <ctime>
 #include <iostream>
 #include <memory>
 
@@ -137,7 +137,8 @@ int runVerifyCert(const oxlnet::Args& input) {
     }
     long long maxDepth = -1;
     if (hasMaxDepth && !parseNumber(maxDepthText, 0, INT_MAX, maxDepth)) {
-        return oxlnet::usageError("verify-cert: --max-depth needs a number from 0, not '" + maxDepthText + "'");
+        return oxlnet::usageError("verify-cert: --max-depth needs a number from 0, not '" + maxDepthText +
+                                  "'");
     }
     long long at = 0;
     if (hasAt && !parseNumber(atText, 0, LLONG_MAX, at)) {

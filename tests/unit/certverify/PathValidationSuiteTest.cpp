@@ -31,8 +31,9 @@ TEST(PathValidationSuiteTest, AgreesAtLeastAsOftenAsOpenSslAndNeverAcceptsMore) 
     if (!std::filesystem::exists(script)) {
         GTEST_SKIP() << "the source tree was not found beside the build (" << script << ")";
     }
-    const auto run = oxl::test::runProgram(
-        {script.string(), (root / "tests/data/path-validation/limbo-subset.json").string(), "--oxlnet", oxlnet});
+    const auto run = oxl::test::runProgram({script.string(),
+                                            (root / "tests/data/path-validation/limbo-subset.json").string(),
+                                            "--oxlnet", oxlnet});
     ASSERT_EQ(run.status, 0) << run.out << run.err;
     EXPECT_NE(run.out.find("cases run: 23"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("accepted by oxlnet but rejected by openssl: 0"), std::string::npos) << run.out;

@@ -68,11 +68,13 @@ TEST(VerifyCertCommandTest, VerifiesBundlesAndReportsTheResult) {
     // A good chain with a broken block in the middle, and one with a key where a certificate belongs.
     const std::string goodPem = good.certPem();
     const std::string interPem = inter.certPem();
-    const std::string brokenMiddle = pki.writeText(
-        "broken-middle.pem", goodPem + "-----BEGIN CERTIFICATE-----\nAAAA\n-----END CERTIFICATE-----\n" + interPem);
+    const std::string brokenMiddle =
+        pki.writeText("broken-middle.pem",
+                      goodPem + "-----BEGIN CERTIFICATE-----\nAAAA\n-----END CERTIFICATE-----\n" + interPem);
     const std::string withKey = pki.writeText("with-key.pem", goodPem + good.keyPem() + interPem);
     const std::string unterminated = pki.writeText("unterminated.pem", goodPem + interPem.substr(0, 100));
-    const std::string revokingCrl = pki.writeCrl("revoking.crl", TestPki::makeCrl(inter, {good.x509()}).get());
+    const std::string revokingCrl =
+        pki.writeCrl("revoking.crl", TestPki::makeCrl(inter, {good.x509()}).get());
     const std::string emptyCrl = pki.writeCrl("empty.crl", TestPki::makeCrl(inter, {}).get());
     const std::string notACrl = pki.writeCertificates("not-a-crl.pem", {root.x509()});
     const std::string now = std::to_string(static_cast<long long>(std::time(nullptr)));
@@ -113,8 +115,8 @@ TEST(VerifyCertCommandTest, VerifiesBundlesAndReportsTheResult) {
          "INVALID_REVOKED"},
         {"CRL without the leaf", goodChain + " --host host.example.com --crl " + emptyCrl + " " + trust, 0,
          "[result : SUCCESS"},
-        {"a certificate given as a CRL", goodChain + " --host host.example.com --crl " + notACrl + " " + trust,
-         2, ""},
+        {"a certificate given as a CRL",
+         goodChain + " --host host.example.com --crl " + notACrl + " " + trust, 2, ""},
         {"depth 0 refuses an intermediate", goodChain + " --host host.example.com --max-depth 0 " + trust, 1,
          "INVALID_CHAIN"},
         {"depth 1 allows one", goodChain + " --host host.example.com --max-depth 1 " + trust, 0,
@@ -123,8 +125,8 @@ TEST(VerifyCertCommandTest, VerifiesBundlesAndReportsTheResult) {
         {"negative depth", goodChain + " --host host.example.com --max-depth -1 " + trust, 2, ""},
         {"verified now", goodChain + " --host host.example.com --at " + now + " " + trust, 0,
          "[result : SUCCESS"},
-        {"verified in forty days", goodChain + " --host host.example.com --at " + inFortyDays + " " + trust, 1,
-         "EXPIRED"},
+        {"verified in forty days", goodChain + " --host host.example.com --at " + inFortyDays + " " + trust,
+         1, "EXPIRED"},
         {"time that is no number", goodChain + " --host host.example.com --at 12x " + trust, 2, ""},
         // Files that cannot be read are refused, not skipped.
         {"a directory", pki.dir() + " --host host.example.com", 2, ""},
