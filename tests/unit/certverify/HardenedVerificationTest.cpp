@@ -293,7 +293,9 @@ TEST_F(HardenedVerificationTest, ChainsATlsClientRefuses) {
          [](CertSpec& s) { s.permittedDnsSubtrees = {"corp.example"}; },
          nullptr,
          [](CertSpec& s) {
+             // The common name lies inside, so only the route through the XMPP address is left.
              s.dnsNames.clear();
+             s.commonName = "a.corp.example";
              s.xmppAddresses = {"bank.example.com"};
          },
          "bank.example.com",
