@@ -140,6 +140,26 @@ TEST(ThreadTest, JoinFromOwnThreadFailsInsteadOfHanging) {
     EXPECT_EQ(1, self.result);
 }
 
+// Destroys the Thread that runs it, as the last owner of a reactor dropped inside its handler does.
+class DestroysItsThread : public oxl::Runnable {
+  public:
+    void run() override {
+        thread.reset();
+        destroyed.set();
+    }
+    std::unique_ptr<oxl::Thread> thread;
+    oxl::Event destroyed{false};
+};
+
+TEST(ThreadTest, ThreadDestroyedByItsOwnRunnableIsDetachedAndNotTouchedAgain) {
+    auto runnable = std::make_shared<DestroysItsThread>();
+    runnable->thread = std::make_unique<oxl::Thread>("selfdestroying");
+    ASSERT_EQ(0, runnable->thread->start(runnable.get()));
+    ASSERT_TRUE(runnable->destroyed.wait(20000));
+    // Detached rather than joined: the system thread ends on its own.
+    EXPECT_TRUE(waitFor([] { return oxl::test::countThreadsNamed("selfdestroying") == 0; }));
+}
+
 TEST(WaiterTest, CountsStepsUntilExpired) {
     struct Case {
         unsigned int seconds;
