@@ -15,6 +15,7 @@
 #include "oxl/cert/utils/CertEnumerations.h"
 #include "oxl/cert/utils/CertStatus.h"
 #include "oxl/common/PolicyDriven.h"
+#include "oxl/runtime/TestHook.h"
 
 namespace oxl {
 class Event;
@@ -77,7 +78,7 @@ class InvalidCertNotificationManager : public oxl::common::PolicyDriven {
     virtual void rejectInvalidCert(const std::string& fingerprint);
 
     // Aborts every waiting prompt and forgets all requests and responses.
-    void clearForTesting();
+    OXL_TEST_HOOK void clearForTesting();
 
   protected:
     InvalidCertNotificationManager();
