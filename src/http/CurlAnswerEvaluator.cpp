@@ -5,6 +5,7 @@
 #include <string>
 
 #include "oxl/common/FipsUtils.h"
+#include "oxl/http/CurlHttpUtils.h"
 #include "oxl/http/EasyCURLConnection.h"
 #include "oxl/http/HttpRequestData.h"
 #include "oxl/log/Log.h"
@@ -88,7 +89,7 @@ HttpClientResult::Result CurlAnswerEvaluator::curlCodeToResult(int curlCode,
         id += std::to_string(requestData->getRequestId());
         if (curlCode != CURLE_OK) {
             if (auto connection = requestData->getCurlConnection()) {
-                errorText = connection->getErrorMessage();
+                errorText = CurlHttpUtils::loggableInfoText(connection->getErrorMessage());
             }
         }
     }
