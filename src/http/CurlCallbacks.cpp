@@ -10,6 +10,7 @@
 #include <string>
 
 #include "common/TextUtils.h"
+#include "http/ResponseBody.h"
 #include "oxl/http/CurlHttpUtils.h"
 #include "oxl/http/HttpRequestData.h"
 #include "oxl/http/IdentityMatchModel.h"
@@ -96,14 +97,6 @@ void resetIdentityOnRedirect(HttpRequestData& requestData) {
     identity.serverFqdn.clear();
 }
 
-void appendToBody(HttpRequestData& requestData, const char* data, size_t length) {
-    Response& response = requestData.getResponse();
-    if (!response.body) {
-        response.body = Response::makeBody();
-    }
-    response.body->insert(response.body->end(), data, data + length);
-}
-
 size_t writeToFile(HttpRequestData& requestData, const char* data, size_t length) {
     RequestWrapper& wrapper = requestData.getWrapper();
     const std::string id = requestData.formattedRequestID();
@@ -116,8 +109,7 @@ size_t writeToFile(HttpRequestData& requestData, const char* data, size_t length
                                    << " has chosen to write data to a file but the response code "
                                       "indicated an error, appending the data to the response body "
                                       "instead.");
-        appendToBody(requestData, data, length);
-        return length;
+        return ResponseBody::append(requestData, data, length) ? length : 0;
     }
     if (wrapper.getFile() == nullptr && !wrapper.openFile("wb")) {
         OXL_LOG_ERROR(logger(), "For request " << id << ", unable to open the file '"
@@ -129,11 +121,7 @@ size_t writeToFile(HttpRequestData& requestData, const char* data, size_t length
         OXL_LOG_ERROR(logger(), "Failed to write data to file '"
                                     << CurlHttpUtils::loggableFilePath(wrapper)
                                     << "'. Removing the file and aborting transfer.");
-        wrapper.closeFile();
-        if (std::remove(wrapper.getFilePath().c_str()) != 0) {
-            OXL_LOG_ERROR(logger(),
-                          "Failed to remove the file '" << CurlHttpUtils::loggableFilePath(wrapper) << "'");
-        }
+        ResponseBody::discardDownload(wrapper);
         return 0;
     }
     return length;
@@ -160,11 +148,13 @@ size_t CurlCallbacks::writeCallback(char* data, size_t size, size_t count, void*
     if (length == 0) {
         return 0;
     }
+    if (!ResponseBody::admit(*requestData, length)) {
+        return 0;
+    }
     if (requestData->getWrapper().getOperation() == HTTPFileOperation::DOWNLOAD) {
         return writeToFile(*requestData, data, length);
     }
-    appendToBody(*requestData, data, length);
-    return length;
+    return ResponseBody::append(*requestData, data, length) ? length : 0;
 }
 
 size_t CurlCallbacks::headerCallback(char* data, size_t size, size_t count, void* userData) {
@@ -216,7 +206,8 @@ size_t CurlCallbacks::headerCallback(char* data, size_t size, size_t count, void
     const auto colon = line.find(':');
     if (colon == std::string::npos) {
         // Without a name no allow-list can clear it: only its size goes to the log.
-        OXL_LOG_WARN(logger(), "Unexpected condition: cannot parse header :[" << trim(line).size() << " bytes]");
+        OXL_LOG_WARN(logger(),
+                     "Unexpected condition: cannot parse header :[" << trim(line).size() << " bytes]");
         return length;
     }
     HttpHeader header(trim(line.substr(0, colon)), trim(line.substr(colon + 1)));

@@ -1,6 +1,7 @@
 #include "http/CurlTransfer.h"
 
 #include "http/CurlCallbacks.h"
+#include "http/ResponseBody.h"
 #include "oxl/http/CurlAnswerEvaluator.h"
 #include "oxl/http/EasyCURLConnection.h"
 #include "oxl/http/EdgePolicy.h"
@@ -110,13 +111,32 @@ HttpClientResult::Result CurlTransfer::evaluate(const HttpClientData& clientData
         // server failure.
         return HttpClientResult::REQUEST_CANCELLED;
     }
+    RequestWrapper& wrapper = requestData.getWrapper();
+    const bool download = wrapper.getOperation() == HTTPFileOperation::DOWNLOAD;
+    if (code != CURLE_OK && requestData.isResponseTooLarge()) {
+        OXL_LOG_INFO(logger(), "Request " << requestData.formattedRequestID() << " result "
+                                          << HttpClientResult::RESPONSE_TOO_LARGE_ERROR);
+        if (download) {
+            ResponseBody::discardDownload(wrapper);
+        }
+        return HttpClientResult::RESPONSE_TOO_LARGE_ERROR;
+    }
+    // A full disk may show only when the last buffered bytes are flushed.
+    if (result == HttpClientResult::SUCCESS && download && !wrapper.closeFile()) {
+        OXL_LOG_ERROR(logger(), "Failed to write data to file '" << CurlHttpUtils::loggableFilePath(wrapper)
+                                                                 << "'. Removing the file.");
+        ResponseBody::discardDownload(wrapper);
+        return HttpClientResult::FILE_WRITE_ERROR;
+    }
     return result;
 }
 
 bool CurlTransfer::failOver(const HttpClientData& clientData, CURLcode code, HttpClientResult::Result result,
                             HttpRequestData& requestData) {
     std::shared_ptr<CurlAnswerEvaluator> holder;
+    // Neither a cancelled request nor an oversized answer is the server's failure to reach.
     if (result == HttpClientResult::REQUEST_CANCELLED ||
+        result == HttpClientResult::RESPONSE_TOO_LARGE_ERROR ||
         !evaluatorOf(clientData, holder).representServerFailure(code) || !requestData.hasFailoverUrl()) {
         return false;
     }

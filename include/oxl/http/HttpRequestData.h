@@ -104,12 +104,16 @@ class HttpRequestData {
     // ignored, POLICY_NOT_ENFORCED_ERROR otherwise.
     HttpClientResult::Result enforceIpFamilyPreferencePolicy();
 
+    // True once the current attempt's body went over the options' maxResponseBodySize.
+    bool isResponseTooLarge() const { return bodyTooLarge_; }
+
     // When the handle was last configured for this request; the trace log times the phases from it.
     std::chrono::steady_clock::time_point configuredAt() const { return configuredAt_; }
 
   private:
     friend class CurlHttpUtils;
     friend class TransferOptions;
+    friend class ResponseBody;
 
     struct MimeDeleter {
         void operator()(curl_mime* mime) const;
@@ -139,6 +143,9 @@ class HttpRequestData {
     CurlHeaders headers_;
     NamePinning::Applied pinning_;
     std::chrono::steady_clock::time_point configuredAt_{};
+    // Body bytes of the current attempt, and whether they went over the limit; reset by every configuration.
+    std::size_t bodyBytes_ = 0;
+    bool bodyTooLarge_ = false;
 };
 
 }  // namespace oxl::http

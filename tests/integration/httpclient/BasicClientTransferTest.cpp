@@ -205,6 +205,8 @@ TEST(BasicClientTransferTest, LargeBodiesArriveWhole) {
     ASSERT_EQ(client->execute(get, response), R::SUCCESS);
     ASSERT_EQ(response.body->size(), big.size());
     EXPECT_TRUE(response.getBodyAsString() == big);
+    // One buffer, sized from the announced length.
+    EXPECT_EQ(response.body->capacity(), big.size());
     EXPECT_GE(listener->progressCalls(), 1u);
     EXPECT_TRUE(listener->notifications().empty());
 
@@ -215,6 +217,73 @@ TEST(BasicClientTransferTest, LargeBodiesArriveWhole) {
     ASSERT_EQ(client->execute(post, response), R::SUCCESS);
     EXPECT_EQ(response.responseCode, 200);
     EXPECT_EQ(response.getBodyAsString(), std::to_string(big.size()));
+}
+
+TEST(BasicClientTransferTest, BodiesOverTheirLimitEndTheTransfer) {
+    // A chunked body announces no length; the endless one never ends on its own.
+    auto chunked = [](size_t total) {
+        return [total](const httplib::Request&, httplib::Response& res) {
+            res.set_chunked_content_provider(
+                "application/octet-stream", [total](size_t offset, httplib::DataSink& sink) {
+                    const std::string piece(std::min<size_t>(total - offset, 4096), 'c');
+                    if (!piece.empty() && !sink.write(piece.data(), piece.size())) {
+                        return false;
+                    }
+                    if (offset + piece.size() == total) {
+                        sink.done();
+                    }
+                    return true;
+                });
+        };
+    };
+    HttpServerFixture server;
+    server.onGet("/announced/1000", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content(std::string(1000, 'a'), "application/octet-stream");
+    });
+    server.onGet("/announced/1001", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content(std::string(1001, 'a'), "application/octet-stream");
+    });
+    server.onGet("/chunked/1000", chunked(1000));
+    server.onGet("/chunked/1001", chunked(1001));
+    server.onGet("/chunked/3MiB", chunked(3u << 20));
+    server.onGet("/endless", chunked(SIZE_MAX));
+    ASSERT_TRUE(server.start());
+    HttpServerFixture backup;
+    backup.onGet(".*", [](const httplib::Request&, httplib::Response& res) { res.set_content("b", "t/p"); });
+    ASSERT_TRUE(backup.start());
+    // Announces a petabyte and sends three bytes: nothing that large may be reserved.
+    ClosingServer liar("HTTP/1.1 200 OK\r\nContent-Length: 1000000000000000\r\n\r\nabc");
+
+    struct Case {
+        std::string url;
+        size_t limit;
+        R::Result result;
+        size_t bodySize;
+    };
+    const Case cases[] = {
+        {server.url("/announced/1000"), 1000, R::SUCCESS, 1000},
+        {server.url("/announced/1001"), 1000, R::RESPONSE_TOO_LARGE_ERROR, 0},
+        {server.url("/chunked/1000"), 1000, R::SUCCESS, 1000},
+        {server.url("/chunked/1001"), 1000, R::RESPONSE_TOO_LARGE_ERROR, 0},
+        {server.url("/endless"), 256u << 10, R::RESPONSE_TOO_LARGE_ERROR, 0},
+        {server.url("/chunked/3MiB"), 0, R::SUCCESS, 3u << 20},
+        {url(liar.port(), "/"), 0, R::UNKNOWN_ERROR, 0},
+    };
+    auto client = makeClient();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.url + " limit " + std::to_string(c.limit));
+        auto r = request(c.url);
+        r->getOptions()->maxResponseBodySize = c.limit;
+        std::vector<FailedUrlInfo> failed;
+        Response response;
+        // An oversized answer is not a server failure: the backup is never asked.
+        EXPECT_EQ(client->executeWithFailover(r, {backup.url("/")}, response, &failed), c.result);
+        if (c.result == R::SUCCESS) {
+            EXPECT_EQ(response.body->size(), c.bodySize);
+        }
+        EXPECT_TRUE(failed.empty());
+    }
+    EXPECT_EQ(backup.requestCount(), 0u);
 }
 
 TEST(BasicClientTransferTest, CookiesGoOutAndComeBack) {
