@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstring>
 #include <sstream>
+#include <string_view>
 
 #include "oxl/http/CurlHttpUtils.h"
 #include "oxl/http/EasyCURLConnection.h"
@@ -188,41 +189,57 @@ void logHeaderBlock(const HttpRequestData& requestData, bool incoming, const cha
     }
 }
 
-void logText(const HttpRequestData& requestData, const char* data, size_t size) {
-    const std::string text = CurlHttpUtils::loggableInfoText(trimLineEnd(data, size));
+// Phase lines are written at debug, every other line at trace; a line that will not be written is not
+// even copied.
+void logText(const HttpRequestData& requestData, const char* data, size_t size, bool trace) {
+    const std::string_view raw(data, size);
+    const Phase* matched = nullptr;
     for (const auto& phase : PHASES) {
-        if (text.find(phase.marker) == std::string::npos) {
-            continue;
+        if (raw.find(phase.marker) != std::string_view::npos) {
+            matched = &phase;
+            break;
         }
-        OXL_LOG_DEBUG(logger(), "Request " << requestData.formattedRequestID() << phase.label << text
-                                           << "' after " << msSince(requestData.configuredAt()) << " ms");
-        if (text.find("SSL connection using") != std::string::npos) {
-            OXL_LOG_DEBUG(logger(), "Request " << requestData.formattedRequestID() << " TLS version '"
-                                               << CurlHttpUtils::getSslVersion(text) << "' cipher suite '"
-                                               << CurlHttpUtils::getCipherSuite(text) << "'");
-        }
+    }
+    if (matched == nullptr && !trace) {
         return;
     }
-    OXL_LOG_TRACE(logger(), "Request " << requestData.formattedRequestID() << " * " << text);
+    const std::string text = CurlHttpUtils::loggableInfoText(trimLineEnd(data, size));
+    if (matched == nullptr) {
+        OXL_LOG_TRACE(logger(), "Request " << requestData.formattedRequestID() << " * " << text);
+        return;
+    }
+    OXL_LOG_DEBUG(logger(), "Request " << requestData.formattedRequestID() << matched->label << text
+                                       << "' after " << msSince(requestData.configuredAt()) << " ms");
+    if (text.find("SSL connection using") != std::string::npos) {
+        OXL_LOG_DEBUG(logger(), "Request " << requestData.formattedRequestID() << " TLS version '"
+                                           << CurlHttpUtils::getSslVersion(text) << "' cipher suite '"
+                                           << CurlHttpUtils::getCipherSuite(text) << "'");
+    }
 }
 }  // namespace
 
 int CurlHttpUtils::traceCallback(CURL* /*handle*/, curl_infotype type, char* data, size_t size,
                                  void* userData) {
+    // Verbose mode stays on for every transfer, so this runs for every line libcurl has: with the log
+    // levels off it must cost nothing but the level checks.
+    if (!OXLLog_isDebugEnabled(logger())) {
+        return 0;
+    }
     auto* requestData = static_cast<HttpRequestData*>(userData);
     if (requestData == nullptr || data == nullptr) {
         return 0;
     }
+    const bool trace = OXLLog_isTraceEnabled(logger());
     try {
         switch (type) {
             case CURLINFO_TEXT:
-                logText(*requestData, data, size);
+                logText(*requestData, data, size, trace);
                 break;
             case CURLINFO_HEADER_OUT:
-                logHeaderBlock(*requestData, false, data, size);
-                break;
             case CURLINFO_HEADER_IN:
-                logHeaderBlock(*requestData, true, data, size);
+                if (trace) {
+                    logHeaderBlock(*requestData, type == CURLINFO_HEADER_IN, data, size);
+                }
                 break;
             case CURLINFO_DATA_OUT:
                 OXL_LOG_TRACE(logger(), "Request " << requestData->formattedRequestID() << " sent " << size
@@ -243,7 +260,7 @@ int CurlHttpUtils::traceCallback(CURL* /*handle*/, curl_infotype type, char* dat
 
 void CurlHttpUtils::logOperationTiming(HttpRequestData& requestData) {
     CURL* handle = requestData.getCurlHandle();
-    if (handle == nullptr) {
+    if (handle == nullptr || !OXLLog_isDebugEnabled(logger())) {
         return;
     }
     static const std::array<std::pair<CURLINFO, const char*>, 7> TIMERS = {{

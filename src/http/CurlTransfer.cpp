@@ -48,6 +48,16 @@ void removeTransformedCookies(const HttpClientData& clientData, HttpRequestData&
 
 void reportEvent(const HttpClientData& clientData, HttpClientResult::Result result,
                  const std::shared_ptr<HttpRequestData>& requestData) {
+    if (!clientData.getEventReporter()) {
+        if (clientData.firstTransferWithoutReporter()) {
+            OXL_LOG_ERROR(logger(),
+                          "No network event reporter, the network events of this client are dropped");
+        } else {
+            OXL_LOG_DEBUG(logger(),
+                          "No network event reporter, events of result " << result << " are dropped");
+        }
+        return;
+    }
     HttpNetworkEvent(clientData.getEventReporter(), clientData.getEdgeTransformer())
         .notifyNetworkEventReporter(result, requestData, clientData.getEdgePolicy());
 }

@@ -1,84 +1,38 @@
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdlib>
-#include <new>
 #include <string>
 
+#include "HeapWatch.h"
 #include "http/CurlCallbacks.h"
 #include "oxl/http/HttpRequestData.h"
 #include "oxl/http/Request.h"
 #include "support/LogCapture.h"
-
-// While a test watches, every block this program frees is checked for bytes left unwiped: an outgrown body
-// buffer must be all zeros when it goes back to the heap.
-namespace {
-std::atomic<bool> watching{false};
-std::atomic<size_t> watchedReleases{0};
-std::atomic<size_t> unwipedReleases{0};
-constexpr char MARK = 'S';
-
-void* allocate(std::size_t size) {
-    void* block = std::malloc(sizeof(std::size_t) * 2 + (size == 0 ? 1 : size));
-    if (block == nullptr) {
-        throw std::bad_alloc();
-    }
-    *static_cast<std::size_t*>(block) = size;
-    return static_cast<char*>(block) + sizeof(std::size_t) * 2;
-}
-
-void release(void* pointer) noexcept {
-    if (pointer == nullptr) {
-        return;
-    }
-    char* block = static_cast<char*>(pointer) - sizeof(std::size_t) * 2;
-    if (watching.load()) {
-        const std::size_t size = *reinterpret_cast<std::size_t*>(block);
-        const char* bytes = static_cast<const char*>(pointer);
-        bool marked = false;
-        for (std::size_t i = 0; i < size && !marked; ++i) {
-            marked = bytes[i] == MARK;
-        }
-        watchedReleases.fetch_add(1);
-        if (marked) {
-            unwipedReleases.fetch_add(1);
-        }
-    }
-    std::free(block);
-}
-}  // namespace
-
-void* operator new(std::size_t size) {
-    return allocate(size);
-}
-void operator delete(void* pointer) noexcept {
-    release(pointer);
-}
-void operator delete(void* pointer, std::size_t) noexcept {
-    release(pointer);
-}
 
 namespace oxl::http {
 namespace {
 
 TEST(ResponseBodyTest, AGrowingBodyWipesEveryBufferItOutgrows) {
     HttpRequestData data(std::make_shared<Request>("http://h.test/"), nullptr);
+    constexpr char MARK = 'S';
     std::string chunk(1000, MARK);
-    watchedReleases = 0;
-    unwipedReleases = 0;
-    watching = true;
-    for (int i = 0; i < 200; ++i) {
-        ASSERT_EQ(CurlCallbacks::writeCallback(chunk.data(), 1, chunk.size(), &data), chunk.size());
+    size_t releases = 0;
+    size_t unwiped = 0;
+    {
+        oxl::test::HeapWatch heap(MARK);
+        for (int i = 0; i < 200; ++i) {
+            ASSERT_EQ(CurlCallbacks::writeCallback(chunk.data(), 1, chunk.size(), &data), chunk.size());
+        }
+        releases = heap.releases();
+        unwiped = heap.unwipedReleases();
     }
-    watching = false;
     const auto& body = data.getResponse().body;
     ASSERT_EQ(body->size(), 200u * chunk.size());
     EXPECT_EQ(std::string(body->begin(), body->end()), std::string(200u * chunk.size(), MARK));
     // 200 kB from 16 kB by doubling: several buffers were outgrown, none of them released unwiped.
-    EXPECT_GE(watchedReleases.load(), 3u);
-    EXPECT_EQ(unwipedReleases.load(), 0u);
+    EXPECT_GE(releases, 3u);
+    EXPECT_EQ(unwiped, 0u);
     // Growth is geometric, not one buffer per chunk.
-    EXPECT_LE(watchedReleases.load(), 8u);
+    EXPECT_LE(releases, 8u);
 }
 
 TEST(ResponseBodyTest, TheLimitCountsEveryBodyByteOfTheAttempt) {
