@@ -74,6 +74,8 @@ HttpClientResult::Result CurlAnswerEvaluator::mapCurlCode(int curlCode) {
             return HttpClientResult::CERTIFICATE_VALIDATION_ERROR;
         case CURLE_SSL_CERTPROBLEM:
             return HttpClientResult::CLIENT_CERTIFICATE_ERROR;
+        case CURLE_TOO_MANY_REDIRECTS:
+            return HttpClientResult::TOO_MANY_REDIRECTS_ERROR;
         default:
             return HttpClientResult::UNKNOWN_ERROR;
     }

@@ -143,6 +143,7 @@ size_t CurlCallbacks::writeCallback(char* data, size_t size, size_t count, void*
     if (isCancelled(*requestData)) {
         OXL_LOG_INFO(logger(), "Request " << requestData->formattedRequestID()
                                           << " has been canceled, not processing the response.");
+        requestData->noteAbortedForCancel();
         return 0;
     }
     if (length == 0) {
@@ -171,6 +172,7 @@ size_t CurlCallbacks::headerCallback(char* data, size_t size, size_t count, void
     const std::string id = requestData->formattedRequestID();
     if (isCancelled(*requestData)) {
         OXL_LOG_INFO(logger(), "Request " << id << " has been canceled, not processing the header.");
+        requestData->noteAbortedForCancel();
         return 0;
     }
 
@@ -237,6 +239,7 @@ int CurlCallbacks::progressCallback(void* userData, curl_off_t downloadTotal, cu
         OXL_LOG_INFO(logger(), "Cancelling request "
                                    << requestData->formattedRequestID() << " to URL "
                                    << CurlHttpUtils::loggableUrl(options ? options->url : ""));
+        requestData->noteAbortedForCancel();
         return 1;
     }
     RequestWrapper& wrapper = requestData->getWrapper();

@@ -115,10 +115,9 @@ HttpClientResult::Result CurlTransfer::evaluate(const HttpClientData& clientData
     std::shared_ptr<CurlAnswerEvaluator> holder;
     const HttpClientResult::Result result =
         evaluatorOf(clientData, holder).curlCodeToResult(code, &requestData);
-    auto request = requestData.getRequest();
-    if (code != CURLE_OK && request && request->isCancelled()) {
-        // Whichever callback noticed it first, a cancelled request reports neither a write error nor a
-        // server failure.
+    if (code != CURLE_OK && requestData.wasAbortedForCancel()) {
+        // Whichever of our callbacks noticed the cancellation first: not a write error. A failure libcurl
+        // met on its own (a time-out, say) stays what it is, cancelled or not.
         return HttpClientResult::REQUEST_CANCELLED;
     }
     RequestWrapper& wrapper = requestData.getWrapper();
@@ -144,15 +143,17 @@ HttpClientResult::Result CurlTransfer::evaluate(const HttpClientData& clientData
 bool CurlTransfer::failOver(const HttpClientData& clientData, CURLcode code, HttpClientResult::Result result,
                             HttpRequestData& requestData) {
     std::shared_ptr<CurlAnswerEvaluator> holder;
-    // Neither a cancelled request nor an oversized answer is the server's failure to reach.
+    auto request = requestData.getRequest();
+    // Neither a cancelled request nor an oversized answer is the server's failure to reach; and a cancelled
+    // request starts no new attempt, whatever ended the last one.
     if (result == HttpClientResult::REQUEST_CANCELLED ||
-        result == HttpClientResult::RESPONSE_TOO_LARGE_ERROR ||
+        result == HttpClientResult::RESPONSE_TOO_LARGE_ERROR || (request && request->isCancelled()) ||
         !evaluatorOf(clientData, holder).representServerFailure(code) || !requestData.hasFailoverUrl()) {
         return false;
     }
     OXL_LOG_WARN(logger(), "There was an issue performing the call to curl_easy_perform: "
                                << code << " Failing over to the next URL");
-    requestData.switchToNextUrl(result);
+    requestData.switchToNextUrl(result, isTransformed(clientData, requestData));
     // What the failed attempt left must not leak into the answer of the next URL.
     Response& response = requestData.getResponse();
     response.responseCode = 0;

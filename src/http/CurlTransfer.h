@@ -48,9 +48,9 @@ class CurlTransfer {
     // policy: SUCCESS, HTTP_CONFIGURATION_ERROR, or the policy's failure.
     static HttpClientResult::Result configure(HttpRequestData& requestData);
 
-    // The result of a performed transfer: the evaluator's mapping of the code, except that a request
-    // cancelled by its caller is REQUEST_CANCELLED whatever libcurl reported, a body over the request's
-    // limit is RESPONSE_TOO_LARGE_ERROR, and a download whose file cannot be flushed and closed is
+    // The result of a performed transfer: the evaluator's mapping of the code, except that a transfer one
+    // of our callbacks aborted because its request was cancelled is REQUEST_CANCELLED, a body over the
+    // request's limit is RESPONSE_TOO_LARGE_ERROR, and a download whose file cannot be flushed and closed is
     // FILE_WRITE_ERROR. A download that did not complete leaves no file behind.
     static HttpClientResult::Result evaluate(const HttpClientData& clientData, CURLcode code,
                                              HttpRequestData& requestData);

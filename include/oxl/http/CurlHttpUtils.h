@@ -20,7 +20,7 @@ namespace oxl::http {
 //   write    -> CURLOPT_WRITEFUNCTION,    CURLOPT_WRITEDATA    = HttpRequestData*
 //   header   -> CURLOPT_HEADERFUNCTION,   CURLOPT_HEADERDATA   = HttpRequestData*
 //   progress -> CURLOPT_XFERINFOFUNCTION, CURLOPT_XFERINFODATA = HttpRequestData* (with CURLOPT_NOPROGRESS
-//               0; only when the request has a listener)
+//               0; with or without a listener, since it notices cancellations)
 //   read     -> CURLOPT_READFUNCTION,     CURLOPT_READDATA     = RequestWrapper* (uploads from a file)
 struct TransferCallbacks {
     curl_write_callback write = nullptr;

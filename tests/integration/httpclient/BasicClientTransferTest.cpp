@@ -2,9 +2,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <deque>
 #include <fstream>
 #include <iterator>
+#include <mutex>
 #include <thread>
 
 #include "ClientTestSupport.h"
@@ -284,6 +286,80 @@ TEST(BasicClientTransferTest, BodiesOverTheirLimitEndTheTransfer) {
         EXPECT_TRUE(failed.empty());
     }
     EXPECT_EQ(backup.requestCount(), 0u);
+}
+
+TEST(BasicClientTransferTest, RedirectsEndAfterTwentyWithTheirOwnResult) {
+    HttpServerFixture server;
+    server.onGet(R"(/hop/(\d+))", [](const httplib::Request& req, httplib::Response& res) {
+        const int left = std::stoi(req.matches[1]);
+        if (left == 0) {
+            res.set_content("arrived", "text/plain");
+            return;
+        }
+        res.set_redirect("/hop/" + std::to_string(left - 1));
+    });
+    server.onGet("/loop", [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/loop"); });
+    ASSERT_TRUE(server.start());
+    struct Case {
+        std::string path;
+        R::Result result;
+        size_t requests;  // the first one and every redirect followed
+    };
+    const Case cases[] = {
+        {"/hop/20", R::SUCCESS, 21},
+        {"/hop/21", R::TOO_MANY_REDIRECTS_ERROR, 21},
+        {"/loop", R::TOO_MANY_REDIRECTS_ERROR, 21},
+    };
+    auto client = makeClient();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        server.resetCounters();
+        Response response;
+        EXPECT_EQ(client->execute(request(server.url(c.path)), response), c.result);
+        EXPECT_EQ(server.requestCount(), c.requests);
+        if (c.result == R::SUCCESS) {
+            EXPECT_EQ(response.getBodyAsString(), "arrived");
+        }
+    }
+}
+
+// A synchronous request has no listener and so no progress notifications; cancelling it from another
+// thread still ends it while the server keeps stalling.
+TEST(BasicClientTransferTest, ASynchronousRequestCancelledFromAnotherThreadEndsAtOnce) {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool entered = false;
+    bool released = false;
+    bool answered = false;
+    HttpServerFixture server;
+    server.onGet("/stall", [&](const httplib::Request&, httplib::Response& res) {
+        std::unique_lock<std::mutex> lock(mutex);
+        entered = true;
+        changed.notify_all();
+        changed.wait_for(lock, std::chrono::seconds(20), [&] { return released; });
+        answered = true;
+        res.set_content("late", "text/plain");
+    });
+    ASSERT_TRUE(server.start());
+    auto client = makeClient();
+    auto stalled = request(server.url("/stall"), 120000);
+    std::thread canceller([&] {
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait_for(lock, std::chrono::seconds(60), [&] { return entered; });
+        stalled->cancel();
+    });
+    Response response;
+    const auto result = client->execute(stalled, response);
+    bool stillStalling = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        stillStalling = entered && !answered;
+        released = true;
+        changed.notify_all();
+    }
+    canceller.join();
+    EXPECT_EQ(result, R::REQUEST_CANCELLED);
+    EXPECT_TRUE(stillStalling) << "the transfer ended only when the server gave up stalling";
 }
 
 TEST(BasicClientTransferTest, CookiesGoOutAndComeBack) {

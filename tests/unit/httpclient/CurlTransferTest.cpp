@@ -5,6 +5,7 @@
 #include <string>
 
 #include "HeapWatch.h"
+#include "http/CurlCallbacks.h"
 #include "oxl/http/EasyCURLConnection.h"
 #include "oxl/http/HttpClientData.h"
 #include "oxl/http/HttpRequestData.h"
@@ -56,6 +57,61 @@ TEST(CurlTransferTest, TraceLinesThatAreNotWrittenCostNothing) {
         }
         EXPECT_EQ(allocations == 0, level == OXL_LEVEL_INFO);
         EXPECT_EQ(log.contains("timing, name lookup"), level == OXL_LEVEL_DEBUG);
+    }
+}
+
+TEST(CurlTransferTest, OnlyTheAbortsOfOurCallbacksMeanCancelled) {
+    enum Abort { NONE, WRITE, HEADER, PROGRESS };
+    struct Case {
+        std::string name;
+        bool cancelled;
+        Abort abort;  // the callback libcurl called after the cancellation
+        CURLcode code;
+        HttpClientResult::Result result;
+        bool failsOver;  // a failover URL is left
+    };
+    const Case cases[] = {
+        {"a real write error", false, NONE, CURLE_WRITE_ERROR, HttpClientResult::FILE_WRITE_ERROR, true},
+        {"refused", false, NONE, CURLE_COULDNT_CONNECT, HttpClientResult::HOST_UNREACHABLE_ERROR, true},
+        {"body callback saw it", true, WRITE, CURLE_WRITE_ERROR, HttpClientResult::REQUEST_CANCELLED, false},
+        {"header callback saw it", true, HEADER, CURLE_WRITE_ERROR, HttpClientResult::REQUEST_CANCELLED,
+         false},
+        {"progress callback saw it", true, PROGRESS, CURLE_ABORTED_BY_CALLBACK,
+         HttpClientResult::REQUEST_CANCELLED, false},
+        // A cancelled request starts no new attempt, whatever ended the last one.
+        {"timed out before any callback saw it", true, NONE, CURLE_OPERATION_TIMEDOUT,
+         HttpClientResult::CONNECTION_TIMEOUT_ERROR, false},
+        {"refused before any callback saw it", true, NONE, CURLE_COULDNT_CONNECT,
+         HttpClientResult::HOST_UNREACHABLE_ERROR, false},
+        {"completed although cancelled", true, NONE, CURLE_OK, HttpClientResult::SUCCESS, false},
+    };
+    auto clientData = HttpClientData::build(nullptr, nullptr);
+    oxl::test::LogCapture log(OXL_LEVEL_ERROR);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto request = std::make_shared<Request>("http://h.test/");
+        HttpRequestData data(request, nullptr);
+        data.setFailoverUrls({"http://backup.test/"});
+        if (c.cancelled) {
+            request->cancel();
+        }
+        std::string bytes = "HTTP/1.1 200 OK\r\n";
+        switch (c.abort) {
+            case WRITE:
+                ASSERT_EQ(CurlCallbacks::writeCallback(bytes.data(), 1, bytes.size(), &data), 0u);
+                break;
+            case HEADER:
+                ASSERT_EQ(CurlCallbacks::headerCallback(bytes.data(), 1, bytes.size(), &data), 0u);
+                break;
+            case PROGRESS:
+                ASSERT_EQ(CurlCallbacks::progressCallback(&data, 0, 0, 0, 0), 1);
+                break;
+            case NONE:
+                break;
+        }
+        const auto result = CurlTransfer::evaluate(*clientData, c.code, data);
+        EXPECT_EQ(result, c.result);
+        EXPECT_EQ(CurlTransfer::failOver(*clientData, c.code, result, data), c.failsOver);
     }
 }
 
