@@ -115,12 +115,6 @@ TEST(CurlHttpUtilsTest, TraceLineParsing) {
     EXPECT_EQ(CurlHttpUtils::getCipherSuite(newer), "ECDHE-RSA-AES128-GCM-SHA256");
     EXPECT_EQ(CurlHttpUtils::getCipherSuite("SSL connection using TLSv1.3"), "");
     EXPECT_EQ(CurlHttpUtils::getSslVersion("unrelated"), "");
-
-    EXPECT_TRUE(CurlHttpUtils::isFileProtocol("FILE:///etc/hosts"));
-    EXPECT_FALSE(CurlHttpUtils::isFileProtocol("https://file/"));
-    EXPECT_TRUE(CurlHttpUtils::isResponseSuccessful(200));
-    EXPECT_FALSE(CurlHttpUtils::isResponseSuccessful(201));
-    EXPECT_FALSE(CurlHttpUtils::isResponseSuccessful(0));
 }
 
 struct Configured {

@@ -59,15 +59,6 @@ TEST(OpenSSLOptionsTest, TlsSetToOptionsTextAndVersionRange) {
     EXPECT_EQ(OpenSSLOptions::translateTlsVersions(7), 0L);
 }
 
-TEST(OpenSSLOptionsTest, OnlyASwitchedOffVersionIsLogged) {
-    oxl::test::LogCapture logs;
-    OpenSSLOptions::getOptions(7);
-    EXPECT_FALSE(logs.contains("OpenSSL Options:"));
-    OpenSSLOptions::getOptions(4);
-    EXPECT_TRUE(
-        logs.contains("OpenSSL Options: SSL_OP_NO_SSLv2 SSL_OP_NO_SSLv3 SSL_OP_NO_TLSv1 SSL_OP_NO_TLSv1_1"));
-}
-
 TEST(OpenSSLOptionsTest, ApplyNarrowsButNeverWidensTheContext) {
     std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> ctx(SSL_CTX_new(TLS_client_method()), &SSL_CTX_free);
     ASSERT_NE(ctx, nullptr);
