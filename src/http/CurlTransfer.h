@@ -48,15 +48,17 @@ class CurlTransfer {
     // policy: SUCCESS, HTTP_CONFIGURATION_ERROR, or the policy's failure.
     static HttpClientResult::Result configure(HttpRequestData& requestData);
 
-    // The result of a performed transfer. A request cancelled by its caller is REQUEST_CANCELLED whatever
-    // libcurl reported.
+    // The result of a performed transfer: the evaluator's mapping of the code, except that a transfer one
+    // of our callbacks aborted because its request was cancelled is REQUEST_CANCELLED, a body over the
+    // request's limit is RESPONSE_TOO_LARGE_ERROR, and a download whose file cannot be flushed and closed is
+    // FILE_WRITE_ERROR. A download that did not complete leaves no file behind.
     static HttpClientResult::Result evaluate(const HttpClientData& clientData, CURLcode code,
                                              HttpRequestData& requestData);
 
     // The failover rule: after a server failure (see CurlAnswerEvaluator::representServerFailure), when a
-    // failover URL is left and the request was not cancelled, the failed URL is recorded with its result,
-    // the next URL becomes the options URL and what the attempt left in the response is cleared. True when
-    // the transfer is to be configured and run again.
+    // failover URL is left and the request was neither cancelled nor answered with an oversized body, the
+    // failed URL is recorded with its result, the next URL becomes the options URL and what the attempt left
+    // in the response is cleared. True when the transfer is to be configured and run again.
     static bool failOver(const HttpClientData& clientData, CURLcode code, HttpClientResult::Result result,
                          HttpRequestData& requestData);
 

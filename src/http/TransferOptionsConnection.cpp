@@ -26,6 +26,8 @@ bool TransferOptions::diagnostics(const TransferOptionContext& c) {
 bool TransferOptions::redirectsAndReuse(const TransferOptionContext& c) {
     if (c.options.followRedirects) {
         OXL_SET_OR_FAIL(c, CURLOPT_FOLLOWLOCATION, 1L);
+        // As browsers do: a loop or a longer chain ends with its own result.
+        OXL_SET_OR_FAIL(c, CURLOPT_MAXREDIRS, TransferOptions::MAX_REDIRECTS);
     }
     if (c.options.forbidReuse) {
         OXL_LOG_INFO(logger(), "Setting curl option CURLOPT_FORBID_REUSE to true");
@@ -35,7 +37,9 @@ bool TransferOptions::redirectsAndReuse(const TransferOptionContext& c) {
 }
 
 bool TransferOptions::progressAndVerbose(const TransferOptionContext& c) {
-    if (c.request.getListener() && c.callbacks.progress != nullptr) {
+    // Also without a listener: it is what notices a cancellation while the server sends nothing (libcurl
+    // calls it about once a second even then).
+    if (c.callbacks.progress != nullptr) {
         OXL_SET_OR_FAIL(c, CURLOPT_NOPROGRESS, 0L);
         OXL_SET_OR_FAIL(c, CURLOPT_XFERINFOFUNCTION, c.callbacks.progress);
         OXL_SET_OR_FAIL(c, CURLOPT_XFERINFODATA, &c.requestData);

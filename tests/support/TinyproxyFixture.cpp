@@ -90,6 +90,9 @@ bool TinyproxyFixture::startOnce() {
         for (const uint16_t p : options_.connectPorts) {
             conf << "ConnectPort " << p << "\n";
         }
+        if (!options_.basicAuthUser.empty()) {
+            conf << "BasicAuth " << options_.basicAuthUser << " " << options_.basicAuthPassword << "\n";
+        }
         if (!conf) {
             return false;
         }

@@ -27,6 +27,9 @@ class TinyproxyFixture {
     struct Options {
         std::vector<uint16_t> connectPorts;
         int startTimeoutMs = 20000;
+        // When set, every client must authenticate with these (Basic); others get 407.
+        std::string basicAuthUser;
+        std::string basicAuthPassword;
     };
 
     // Starts the proxy; check isRunning().
