@@ -322,6 +322,8 @@ HttpClientResult::Result BasicHttpClientImpl::performTransfer(
     }
     const std::string id = requestData->formattedRequestID();
 
+    // A system proxy may need a PAC fetch and evaluation: not while holding the client's only handle.
+    request->prepareProxy();
     clientData->provideEasyCURLConnection(*requestData);
     ConnectionReturn giveBack(*requestData);
     auto connection = requestData->getCurlConnection();
