@@ -37,19 +37,6 @@ std::string readFile(const std::string& path) {
     return os.str();
 }
 
-bool acceptsConnections(uint16_t port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        return false;
-    }
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool ok = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-    ::close(fd);
-    return ok;
-}
 int connectLoopback(uint16_t port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
@@ -64,6 +51,15 @@ int connectLoopback(uint16_t port) {
         return -1;
     }
     return fd;
+}
+
+bool acceptsConnections(uint16_t port) {
+    const int fd = connectLoopback(port);
+    if (fd < 0) {
+        return false;
+    }
+    ::close(fd);
+    return true;
 }
 }  // namespace
 
