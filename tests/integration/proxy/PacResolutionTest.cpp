@@ -10,7 +10,6 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
-#include <regex>
 #include <thread>
 
 #include "oxl/http/BasicHttpClientImpl.h"
@@ -131,12 +130,13 @@ TEST_F(PacResolutionTest, BrokenScriptsEndAsNoProxyWithOneErrorLine) {
     struct Case {
         const char* pac;
         const char* error;
+        const char* otherError = nullptr;  // either may appear
     };
     const Case cases[] = {
-        {"/loop.pac", "did not finish within 3000 ms$"},
+        {"/loop.pac", "did not finish within 3000 ms"},
         {"/throw.pac", "FindProxyForURL threw: Error: boom"},
         // Out of memory surfaces as the engine's allocation error, or as the error raised while making it.
-        {"/hog.pac", "FindProxyForURL threw: (Error: alloc failed|DoubleError)"},
+        {"/hog.pac", "FindProxyForURL threw: Error: alloc failed", "FindProxyForURL threw: DoubleError"},
         {"/recursion.pac", "FindProxyForURL threw: RangeError"},
         {"/garbage.pac", "answered 'hello world', which names no usable proxy"},
         {"/number.pac", "returned a value that is not a string: 42"},
@@ -156,8 +156,10 @@ TEST_F(PacResolutionTest, BrokenScriptsEndAsNoProxyWithOneErrorLine) {
         EXPECT_FALSE(proxy->isServerSet()) << c.pac;
         ASSERT_EQ(logs.records().size(), 1u) << c.pac;
         EXPECT_EQ(logs.records().front().level, OXL_LEVEL_ERROR) << c.pac;
-        EXPECT_TRUE(std::regex_search(logs.messages().front(), std::regex(c.error)))
-            << logs.messages().front();
+        const std::string message = logs.messages().front();
+        EXPECT_TRUE(message.find(c.error) != std::string::npos ||
+                    (c.otherError != nullptr && message.find(c.otherError) != std::string::npos))
+            << message;
         // The time limit ends every script, looping or not; a hang would take forever, not this long.
         EXPECT_LT(elapsed, std::chrono::seconds(60)) << c.pac;
     }

@@ -5,7 +5,6 @@
 
 #include <atomic>
 #include <cerrno>
-#include <regex>
 #include <thread>
 
 #include "oxl/http/PacEvaluator.h"
@@ -156,8 +155,8 @@ TEST(PacEvaluatorTest, HeapIsRecycledWithinItsLimit) {
         "}",
         "http://x/", "x", options);
     EXPECT_FALSE(keep.success);
-    EXPECT_TRUE(
-        std::regex_search(keep.error, std::regex("FindProxyForURL threw: (Error: alloc failed|DoubleError)")))
+    EXPECT_TRUE(keep.error.rfind("FindProxyForURL threw: Error: alloc failed", 0) == 0 ||
+                keep.error.rfind("FindProxyForURL threw: DoubleError", 0) == 0)
         << keep.error;
 }
 
