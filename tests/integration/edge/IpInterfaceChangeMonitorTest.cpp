@@ -354,5 +354,50 @@ TEST(IpInterfaceChangeMonitorTest, AddressChangeReachesOutsideThenInsideMachineA
                                         "InternalUnavailableEdgeAvailable/IpInterfaceChanged"}));
 }
 
+// 3,000 addresses added at once: the monitor sees many notifications, but the machines get one change
+// event per event delay at most, not one per notification.
+TEST(IpInterfaceChangeMonitorTest, ABurstOfChangesCoalescesIntoFewTransitionEvents) {
+    auto internal = std::make_shared<CountingInternalTester>();
+    const std::string batch = addressBatch(3000, "burst.batch");
+    size_t events = 0;
+    std::chrono::milliseconds burst{0};
+    const std::string failure = inNewNetworkNamespace([&] {
+        oxl::test::LogCapture log(OXL_LEVEL_INFO);
+        const auto processedChanges = [&] { return log.count("processing Event IpInterfaceChanged"); };
+        auto controller = EdgeTransitionDetectionControllerImpl::build();
+        controller->setMockInternalNetworkVisibilityTester(internal);
+        controller->setMockEdgeServiceSensor(std::make_shared<FixedEdgeSensor>());
+        controller->start();
+        controller->enqueueEvent(
+            EdgeTransitionDetectionController::createStartPollingFromOutsideEvent(DetectionParameters()));
+        ASSERT_TRUE(
+            waitFor([&] { return controller->getDetectDirectConnectAvailableFsmState() == "Polling"; },
+                    std::chrono::seconds(10)));
+
+        const auto start = Clock::now();
+        ASSERT_TRUE(run("ip -batch " + batch));
+        burst = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+        ASSERT_TRUE(waitFor([&] { return processedChanges() >= 1; }, std::chrono::seconds(10)));
+        // Settled: no further change event for well over one event delay.
+        events = processedChanges();
+        for (int quiet = 0; quiet < 15;) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            const size_t now = processedChanges();
+            quiet = now == events ? quiet + 1 : 0;
+            events = now;
+        }
+        controller->stop();
+    });
+    std::remove(batch.c_str());
+    if (!failure.empty()) {
+        GTEST_SKIP() << "no network namespace for this test: " << failure;
+    }
+    // Each event holds the machines for its 300 ms delay, and changes during it ride along: one event per
+    // delay while the burst lasts, plus the first, the last, and one for the monitor lagging behind.
+    const size_t bound = 3 + static_cast<size_t>(burst.count() / IpInterfaceChangeMonitor::EVENT_DELAY_MS);
+    EXPECT_GE(events, 1u);
+    EXPECT_LE(events, bound) << "burst of " << burst.count() << " ms";
+}
+
 }  // namespace
 }  // namespace oxl::edge
