@@ -243,6 +243,7 @@ TEST(EdgeConfigRequestExecute, TransportResultsMap) {
         {C::FAILED_TO_RESOLVE_HOST, R::FAILED_TO_RESOLVE_HOST},
         {C::INTERNAL_ERROR, R::INTERNAL_ERROR},
         {C::UNKNOWN_ERROR, R::UNKNOWN_ERROR},
+        {C::RESPONSE_TOO_LARGE, R::FAILED_TO_PARSE_RESPONSE},
         {static_cast<C::Result>(42), R::UNKNOWN_ERROR},
     };
     for (const auto& [clientResult, expected] : cases) {
@@ -258,6 +259,20 @@ TEST(EdgeConfigRequestExecute, TransportResultsMap) {
         text << "Edge Config Request failed, httpResult: " << clientResult;
         EXPECT_EQ(log.count(text.str(), "oxl.edge"), 1u) << text.str();
     }
+}
+
+TEST(EdgeConfigRequestExecute, ResponseLimitsReachTheParser) {
+    auto client = std::make_shared<FakeHttpClient>();
+    client->answer.httpCode = 200;
+    client->answer.body = VALID_BODY;  // three edge servers
+    EdgeConfigRequestImpl request(client);
+    EXPECT_EQ(request.getResponseLimits().maxServers, EdgeConfigResponse::Limits::DEFAULT_MAX_SERVERS);
+    EdgeConfig config;
+    EXPECT_EQ(request.execute(params(), config), R::SUCCESS);
+    request.setResponseLimits({10, 2});
+    EdgeConfig refused;
+    EXPECT_EQ(request.execute(params(), refused), R::FAILED_TO_PARSE_RESPONSE);
+    EXPECT_TRUE(refused == EdgeConfig());
 }
 
 TEST(EdgeConfigRequestExecute, AnswersOfStatus200) {
