@@ -363,30 +363,5 @@ TEST(EdgeConfigRequestExecute, NoExceptionEscapes) {
     EXPECT_EQ(EdgeConfigRequestImpl(nullptr).execute(invalid, config), R::ILLEGAL_ARGUMENT);
 }
 
-TEST(EdgeConfigRequestExecute, ResultNames) {
-    const std::pair<int, const char*> requestNames[] = {
-        {0, "SUCCESS"},
-        {1, "ILLEGAL_ARGUMENT"},
-        {2, "FAILED_TO_PARSE_RESPONSE"},
-        {3, "CERTIFICATE_VALIDATION_ERROR"},
-        {4, "CONNECTION_FAILED"},
-        {5, "SSL_CONNECTION_ERROR"},
-        {6, "FAILED_TO_RESOLVE_HOST"},
-        {7, "AUTHENTICATION_FAILED"},
-        {8, "UNSUCCESSFUL_RESPONSE"},
-        {9, "INTERNAL_ERROR"},
-        {10, "FAILED_TO_REFRESH_COOKIE"},
-        {11, "TOO_MANY_REQUESTS"},
-        {12, "UNKNOWN_ERROR"},
-        {13, "Unexpected value (13)"},
-        {-1, "Unexpected value (-1)"},
-    };
-    for (const auto& [value, name] : requestNames) {
-        std::ostringstream os;
-        os << static_cast<R::Result>(value);
-        EXPECT_EQ(os.str(), name);
-    }
-}
-
 }  // namespace
 }  // namespace oxl::edge
