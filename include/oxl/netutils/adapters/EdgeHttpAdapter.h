@@ -9,6 +9,7 @@
 
 #include "oxl/edge/EdgeConfigHttpClient.h"
 #include "oxl/http/HttpClientResult.h"
+#include "oxl/runtime/TestHook.h"
 
 namespace oxl::http {
 class BasicHttpClient;
@@ -45,7 +46,7 @@ class EdgeHttpAdapter : public oxl::edge::EdgeConfigHttpClient {
     std::size_t getMaxResponseBodySize() const { return maxResponseBodySize_; }
 
     // Replaces the basic client made on first use.
-    void setCustomHttpClientForTesting(std::shared_ptr<oxl::http::BasicHttpClient> client);
+    OXL_TEST_HOOK void setCustomHttpClientForTesting(std::shared_ptr<oxl::http::BasicHttpClient> client);
 
     static Result mapResult(oxl::http::HttpClientResult::Result result);
 
