@@ -26,12 +26,10 @@ MultiHttpClientData::MultiHttpClientData(std::shared_ptr<HttpNetworkEventReporte
                                          std::shared_ptr<EdgeTransformer> edgeTransformer,
                                          std::shared_ptr<HttpRequestData> requestData,
                                          std::shared_ptr<CurlAnswerEvaluator> evaluator)
-    : HttpClientData(std::move(eventReporter), std::move(edgeTransformer),
-                     std::make_shared<EasyCURLConnection>(), std::move(evaluator)),
+    : HttpClientData(std::move(eventReporter), std::move(edgeTransformer), nullptr, std::move(evaluator)),
       requestData_(std::move(requestData)) {}
 
 MultiHttpClientData::~MultiHttpClientData() {
-    // The request data points back here only weakly; give the handle back before it goes.
     if (requestData_) {
         requestData_->returnEasyCURLConnection();
     }
@@ -48,7 +46,10 @@ void MultiHttpClientData::provideEasyCURLConnection(HttpRequestData& requestData
         OXL_LOG_DEBUG(logger(), "The provided consumer already owns a curl connection");
         return;
     }
-    requestData.consumeEasyCURLConnection(getEasyCURLConnection(), shared_from_this());
+    if (!ownConnection_) {
+        ownConnection_ = std::make_shared<EasyCURLConnection>();
+    }
+    requestData.consumeEasyCURLConnection(ownConnection_, shared_from_this());
 }
 
 }  // namespace oxl::http

@@ -58,6 +58,9 @@ RequestProcessing::RequestProcessing(uint16_t clientNumber,
                                      unsigned int unresolvedHostTimeoutSec)
     : clientNumber_(clientNumber), multi_(curl_multi_init()), hostCache_(std::move(resolver)) {
     hostCache_.setTimeoutInSec(unresolvedHostTimeoutSec);
+    if (multi_ && curl_multi_setopt(multi_.get(), CURLMOPT_MAXCONNECTS, MAX_CACHED_CONNECTIONS) != CURLM_OK) {
+        OXL_LOG_WARN(logger(), "Could not set CURLMOPT_MAXCONNECTS, libcurl's own limit applies");
+    }
 }
 
 RequestProcessing::~RequestProcessing() {

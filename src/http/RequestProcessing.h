@@ -49,6 +49,9 @@ class RequestProcessing : public std::enable_shared_from_this<RequestProcessing>
     // Longest wait of an idle processing thread, and of one poll while transfers run.
     static constexpr long NEW_REQUEST_WAIT_MS = 30000;
     static constexpr int MULTI_WAIT_MS = 20000;
+    // Idle connections the multi handle keeps. libcurl's own limit is four per transfer still added, so it
+    // would close most connections of a burst as its last transfers end, just before the next burst.
+    static constexpr long MAX_CACHED_CONNECTIONS = 256;
 
     RequestProcessing(uint16_t clientNumber, std::shared_ptr<oxl::dns::DnsHostResolver> resolver,
                       unsigned int unresolvedHostTimeoutSec);

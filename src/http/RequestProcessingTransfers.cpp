@@ -33,7 +33,7 @@ bool isCancelled(const HttpRequestData& requestData) {
 }
 
 CURL* handleOf(const MultiHttpClientData& data) {
-    auto connection = data.getEasyCURLConnection();
+    const auto& connection = data.getOwnConnection();
     return connection ? connection->getHandle() : nullptr;
 }
 
@@ -132,14 +132,19 @@ void RequestProcessing::enqueueClientData(const std::shared_ptr<MultiHttpClientD
             endRequest(data, result, false);
             return;
         }
+        bool first = false;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             if (!running_ || data->isNotificationClaimed()) {
                 return;  // stop reports it, or a cancel already did
             }
+            first = pending_.empty();
             pending_.push_back(data);
         }
-        wake();
+        // The processing thread takes the whole list at once: one wake-up per batch is enough.
+        if (first) {
+            wake();
+        }
         return;
     }
 }
@@ -189,6 +194,23 @@ void RequestProcessing::cancelHeldRequests() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         generation = cancelRequested_;
+        for (auto it = active_.begin(); it != active_.end();) {
+            if (isCancelled(*it->second->getHttpRequestData())) {
+                curl_multi_remove_handle(multi_.get(), it->first);
+                transferring.push_back(it->second);
+                it = active_.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        for (auto it = pending_.begin(); it != pending_.end();) {
+            if (isCancelled(*(*it)->getHttpRequestData())) {
+                transferring.push_back(*it);
+                it = pending_.erase(it);
+            } else {
+                ++it;
+            }
+        }
         for (auto it = held_.begin(); it != held_.end();) {
             const auto data = it->second;
             if (!isCancelled(*data->getHttpRequestData())) {
@@ -196,14 +218,7 @@ void RequestProcessing::cancelHeldRequests() {
                 continue;
             }
             it = held_.erase(it);
-            const auto inPending = std::find(pending_.begin(), pending_.end(), data);
-            if (CURL* handle = handleOf(*data); handle && active_.erase(handle) > 0) {
-                curl_multi_remove_handle(multi_.get(), handle);
-                transferring.push_back(data);
-            } else if (inPending != pending_.end()) {
-                pending_.erase(inPending);
-                transferring.push_back(data);
-            } else {
+            if (std::find(transferring.begin(), transferring.end(), data) == transferring.end()) {
                 waiting.push_back(data);
             }
         }
