@@ -134,6 +134,8 @@ void RequestProcessing::stop() {
         OXL_LOG_DEBUG(logger(), "Attempting to join the processing thread.");
         thread_.join();
     }
+    OXL_LOG_DEBUG(logger(), "waiting on _mutex");
+    OXL_LOG_DEBUG(logger(), " number of active transfers: " << activeCount());
     drainAll(HttpClientResult::REQUEST_LOST);
 }
 

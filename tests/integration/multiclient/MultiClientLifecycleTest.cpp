@@ -115,6 +115,43 @@ TEST_F(MultiClientLifecycleTest, DestroyingTheClientEndsItsThreadsAndReportsWhat
     }
 }
 
+// Holds the only reference to the client and lets it go from inside its notification.
+class DroppingListener : public HttpClientListener {
+  public:
+    void onRequestFailed(unsigned int, HttpClientResult::Result) override { drop(); }
+    void onRequestCompleted(unsigned int, Response&) override { drop(); }
+    std::shared_ptr<MultiHttpClientImpl> client;
+    std::atomic<bool> dropped{false};
+
+  private:
+    void drop() {
+        client.reset();
+        dropped = true;
+    }
+};
+
+TEST_F(MultiClientLifecycleTest, AListenerMayDropTheLastReferenceToTheClient) {
+    const std::string processing = expectedThreadName("MHttp-P", client_->getClientNumber());
+    const auto ids = startStreams(10);
+    ASSERT_TRUE(eventually([&] { return client_->getActiveTransferCount() >= 5; }));
+    auto dropping = std::make_shared<DroppingListener>();
+    dropping->client = client_;
+    auto last = std::make_shared<Request>(servers_.url(0, "/ok"));
+    last->setListener(dropping);
+    unsigned int id = 0;
+    ASSERT_EQ(client_->enqueueRequest(last, id), E::SUCCESS);
+    client_.reset();
+
+    // The client ends on its own processing thread: no deadlock, the streams still held are reported, and
+    // its threads go.
+    ASSERT_TRUE(eventually([&] { return dropping->dropped.load(); }));
+    ASSERT_TRUE(eventually([&] { return listener_->size() == ids.size(); }));
+    for (const auto& n : listener_->notes()) {
+        EXPECT_EQ(n.result, R::REQUEST_LOST);
+    }
+    EXPECT_TRUE(eventually([&] { return countThreadsNamed(processing) == 0; }, 5s));
+}
+
 TEST_F(MultiClientLifecycleTest, ThreadsComeAndGoWithTheirClient) {
     // Counted before and after a client that did a little work, so that the process keeps no thread of it.
     client_.reset();
