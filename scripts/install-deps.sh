@@ -4,8 +4,8 @@
 set -euo pipefail
 
 packages=(
-    g++ cmake ninja-build pkg-config make git python3 openssl ca-certificates
-    libcurl4-openssl-dev libssl-dev libxml2-dev libc-ares-dev duktape-dev
+    g++ cmake ninja-build lld pkg-config make git python3 openssl ca-certificates
+    libcurl4-openssl-dev libssl-dev libxml2-dev libc-ares-dev duktape-dev libpsl-dev publicsuffix
     libgtest-dev libgmock-dev googletest libbenchmark-dev libcpp-httplib-dev
     dnsmasq-base tinyproxy iproute2 curl
 )

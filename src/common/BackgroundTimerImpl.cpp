@@ -1,4 +1,4 @@
-#include <climits>
+#include <algorithm>
 #include <ctime>
 #include <iomanip>
 #include <sstream>
@@ -39,8 +39,11 @@ BackgroundTimerImpl::BackgroundTimerImpl(std::weak_ptr<BackgroundTimerCallback> 
     : BackgroundTimerImpl(std::move(callback), duration, [] { return std::chrono::system_clock::now(); }) {}
 
 BackgroundTimerImpl::BackgroundTimerImpl(std::weak_ptr<BackgroundTimerCallback> callback,
-                                         const std::chrono::seconds& duration, Clock clock)
-    : callback_(std::move(callback)), duration_(duration.count()), clock_(std::move(clock)) {
+                                         const std::chrono::seconds& duration, Clock clock,
+                                         std::chrono::milliseconds maxSingleArming)
+    : callback_(std::move(callback)),
+      duration_(std::min(duration, MAX_DURATION).count()),
+      clock_(std::move(clock)) {
     startTime_ = toTicks(clock_());
     if (duration_ <= 0) {
         OXL_LOG_ERROR(logger(), "duration of timer cannot be 0");
@@ -48,9 +51,20 @@ BackgroundTimerImpl::BackgroundTimerImpl(std::weak_ptr<BackgroundTimerCallback> 
     }
     OXL_LOG_INFO(logger(), "setting timer for " << duration_ << " seconds, should fire at "
                                                 << formatTicks(startTime_ + duration_ * TICKS_PER_SECOND));
-    // The timer service counts 32-bit milliseconds; longer durations rely on the wake-up events.
-    const std::int64_t ms = duration_ >= UINT_MAX / 1000 ? UINT_MAX : duration_ * 1000;
-    setTimer(static_cast<unsigned int>(ms));
+    // Taken before arming, so that the service's firing at the end of the last step is never before it.
+    due_ = std::chrono::steady_clock::now() + std::chrono::seconds(duration_);
+    const std::int64_t totalMs = duration_ * 1000;
+    const std::int64_t maxMs =
+        std::clamp<std::int64_t>(maxSingleArming.count(), 1, MAX_SINGLE_ARMING.count());
+    if (totalMs <= maxMs) {
+        setTimer(static_cast<unsigned int>(totalMs));
+        return;
+    }
+    // Equal steps, so that the last one ends at the due time (give or take a millisecond per step).
+    const std::int64_t steps = (totalMs + maxMs - 1) / maxMs;
+    const std::int64_t stepMs = (totalMs + steps - 1) / steps;
+    OXL_LOG_DEBUG(logger(), "arming the timer in " << steps << " steps of " << stepMs << " ms");
+    setTimer(static_cast<unsigned int>(stepMs), true);
 }
 
 BackgroundTimerImpl::~BackgroundTimerImpl() {
@@ -82,6 +96,9 @@ void BackgroundTimerImpl::onTimer() {
         if (expired_) {
             OXL_LOG_INFO(logger(), "Timer has already expired");
             return;
+        }
+        if (std::chrono::steady_clock::now() < due_) {
+            return;  // an intermediate step of a long timer
         }
         expired_ = true;
     }

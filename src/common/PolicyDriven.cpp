@@ -27,6 +27,11 @@ PolicyDriven::PolicyDriven(const std::set<std::shared_ptr<Policy>>& policies, bo
     OXL_LOG_DEBUG(logger(), "PolicySet : " << policySet_);
 }
 
+PolicyDriven::PolicyDriven(WithoutDefaults) : followsDefaultPolicies_(false) {
+    policySet_.addPolicy(detail::ignoreSoftFailurePolicy());
+    OXL_LOG_DEBUG(logger(), "PolicySet : " << policySet_);
+}
+
 PolicyDriven::~PolicyDriven() = default;
 
 void PolicyDriven::onDefaultPoliciesStoreUpdate() {

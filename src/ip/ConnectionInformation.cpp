@@ -95,24 +95,24 @@ bool setOptions(CURL* handle, const std::string& url, uint32_t port, uint32_t ti
 }
 }  // namespace
 
-ConnectionInformation::ConnectionInformation(Token, bool followsDefaultPolicies)
-    : PolicyDriven(followsDefaultPolicies) {}
+ConnectionInformation::ConnectionInformation(Token) : PolicyDriven(true) {}
+
+ConnectionInformation::ConnectionInformation(Token, std::shared_ptr<oxl::common::Policy> staticPolicy)
+    : PolicyDriven(WithoutDefaults{}) {
+    addPolicy(std::move(staticPolicy));
+}
 
 ConnectionInformation::~ConnectionInformation() = default;
 
 std::shared_ptr<ConnectionInformation> ConnectionInformation::buildConnectionInformation() {
-    auto info = std::make_shared<ConnectionInformation>(Token{}, true);
+    auto info = std::make_shared<ConnectionInformation>(Token{});
     oxl::common::DefaultPoliciesStore::registerForDefaultPoliciesChanges(info);
     return info;
 }
 
 std::shared_ptr<ConnectionInformation> ConnectionInformation::buildConnectionInformationWithStaticPolicy(
     std::shared_ptr<oxl::common::Policy> policy) {
-    auto info = std::make_shared<ConnectionInformation>(Token{}, false);
-    // Only the static policy counts, not whatever defaults were present at construction.
-    info->resetForTesting();
-    info->addPolicy(std::move(policy));
-    return info;
+    return std::make_shared<ConnectionInformation>(Token{}, std::move(policy));
 }
 
 ConnectionInformationResult ConnectionInformation::getConnectionInformationForHost(

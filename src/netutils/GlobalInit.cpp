@@ -4,12 +4,14 @@
 #include <openssl/crypto.h>
 
 #include <atomic>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <new>
 
 #include "netutils/GlobalInitTesting.h"
+#include "netutils/LibCurlMemoryManagerInternal.h"
 #include "oxl/log/Log.h"
 #include "oxl/netutils/LibCurlMemoryManager.h"
 #include "oxl/version/Version.h"
@@ -57,6 +59,17 @@ InitState& state() {
     return *s;
 }
 
+// libcurl keeps the memory functions of whoever initialised it first and only counts later
+// initialisations, so success alone does not say that our callbacks are in place: one allocation made
+// through libcurl must reach them.
+bool libcurlUsesOurCallbacks() {
+    const std::uint64_t before = libCurlAllocationsOnThisThread();
+    curl_slist* probe = curl_slist_append(nullptr, "oxl");
+    const bool seen = libCurlAllocationsOnThisThread() != before;
+    curl_slist_free_all(probe);
+    return seen;
+}
+
 int initLibCurl() {
     auto& s = state();
     if (s.libcurlInitialised.load(std::memory_order_acquire)) {
@@ -68,6 +81,15 @@ int initLibCurl() {
                                                    &libcurl_strdup_callback, &libcurl_calloc_callback);
     if (rc != CURLE_OK) {
         OXL_LOG_DEBUG(logger(), "curl_global_init_mem() failed, last error: " << curl_easy_strerror(rc));
+        return -1;
+    }
+    if (!libcurlUsesOurCallbacks()) {
+        OXL_LOG_ERROR(
+            logger(),
+            "libcurl was already initialised without the library's memory callbacks, so its buffers "
+            "would not be wiped; release it (curl_global_cleanup) before GlobalInit");
+        // Only our own count is given back; the earlier initialisation stays with its owner.
+        curl_global_cleanup();
         return -1;
     }
     s.libcurlInitialised.store(true, std::memory_order_release);

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <new>
 
+#include "netutils/LibCurlMemoryManagerInternal.h"
 #include "netutils/LibCurlMemoryManagerTesting.h"
 #include "oxl/log/Log.h"
 
@@ -35,6 +36,7 @@ MemoryMap& memoryMap() {
 }
 
 std::atomic<testing::ReleaseObserver> releaseObserver{nullptr};
+thread_local std::uint64_t allocationsOnThisThread = 0;
 std::atomic<int> injectedFailures{0};
 
 bool injectFailure() {
@@ -48,6 +50,7 @@ bool injectFailure() {
 }
 
 void noteAllocationRequest() {
+    ++allocationsOnThisThread;
     bool first = false;
     {
         auto& m = memoryMap();
@@ -223,6 +226,10 @@ std::size_t libCurlBlocksInUse() {
     auto& m = memoryMap();
     std::lock_guard lock(m.mutex);
     return m.blocks.size();
+}
+
+std::uint64_t libCurlAllocationsOnThisThread() {
+    return allocationsOnThisThread;
 }
 
 namespace testing {

@@ -3,16 +3,18 @@
 
 #include <cstddef>
 
+#include "oxl/runtime/TestHook.h"
+
 namespace oxl::netutils::testing {
 
 // Called for every tracked block after it has been wiped and before it is released.
 using ReleaseObserver = void (*)(const unsigned char* block, std::size_t size);
-void setReleaseObserver(ReleaseObserver observer);
+OXL_TEST_HOOK void setReleaseObserver(ReleaseObserver observer);
 
 // The next `count` heap requests made by the callbacks fail as if the heap were exhausted.
-void failNextAllocations(int count);
+OXL_TEST_HOOK void failNextAllocations(int count);
 
 // Makes the "Initialised OK" message due again on the next allocation.
-void resetFirstAllocationMessage();
+OXL_TEST_HOOK void resetFirstAllocationMessage();
 
 }  // namespace oxl::netutils::testing

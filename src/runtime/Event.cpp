@@ -2,6 +2,8 @@
 
 #include <chrono>
 
+#include "Deadline.h"
+
 namespace oxl {
 
 Event::Event(bool autoReset) : autoReset_(autoReset) {}
@@ -34,11 +36,14 @@ bool Event::wait(long timeoutMs) {
     if (timeoutMs < 0) {
         return false;
     }
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    const auto deadline = detail::deadlineAfter(detail::SteadyClock::now(), timeoutMs);
     ScopedLock lock(mutex_);
     while (!signalled_) {
-        const auto left =
-            std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (deadline == detail::SteadyClock::time_point::max()) {
+            condition_.wait(mutex_);
+            continue;
+        }
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - detail::SteadyClock::now());
         if (left.count() <= 0) {
             return false;
         }

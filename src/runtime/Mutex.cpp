@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <new>
 
+#include "Deadline.h"
+
 namespace oxl {
 
 Mutex::Mutex() : section_(new (std::nothrow) std::recursive_mutex) {
@@ -35,7 +37,12 @@ int Condition::wait(Mutex& mutex, long timeoutMs) {
         cv_.wait(mutex);
         return 0;
     }
-    return cv_.wait_for(mutex, std::chrono::milliseconds(timeoutMs)) == std::cv_status::timeout ? 1 : 0;
+    const auto deadline = detail::deadlineAfter(detail::SteadyClock::now(), timeoutMs);
+    if (deadline == detail::SteadyClock::time_point::max()) {
+        cv_.wait(mutex);
+        return 0;
+    }
+    return cv_.wait_until(mutex, deadline) == std::cv_status::timeout ? 1 : 0;
 }
 
 void Condition::notifyOne() {

@@ -196,4 +196,12 @@ bool SecureString::equals(const SecureString& other) const {
     return mine.str() == theirs.str();
 }
 
+std::vector<unsigned char> SecureString::cipherTextForTesting() const {
+    if (!data_ || data_->empty) {
+        return {};
+    }
+    return std::vector<unsigned char>(data_->cipherText.data(),
+                                      data_->cipherText.data() + data_->cipherText.size());
+}
+
 }  // namespace oxl

@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <memory>
+#include <new>
 #include <thread>
 
 namespace oxl {
@@ -12,82 +14,107 @@ namespace {
 constexpr std::size_t MAX_THREAD_NAME = 15;
 }  // namespace
 
-Thread::Thread(const std::string& name, std::size_t stackSize) : name_(name), stackSize_(stackSize) {}
+struct Thread::State {
+    explicit State(std::string threadName) : name(std::move(threadName)) {}
+
+    const std::string name;
+    Mutex mutex;
+    Runnable* runnable = nullptr;
+    // POSIX thread rather than std::thread so that an explicit stack size can be honoured.
+    pthread_t handle{};
+    bool attached = false;
+    bool running = false;
+};
+
+Thread::Thread(const std::string& name, std::size_t stackSize)
+    : name_(name), stackSize_(stackSize), state_(std::make_shared<State>(name)) {}
 
 Thread::~Thread() {
-    bool attached;
+    bool detach = false;
     {
-        ScopedLock lock(mutex_);
-        attached = attached_;
-    }
-    if (attached) {
-        if (pthread_equal(handle_, pthread_self())) {
-            // Destroyed by its own thread: it cannot wait for itself.
-            pthread_detach(handle_);
-        } else {
-            join();
+        ScopedLock lock(state_->mutex);
+        if (state_->attached && pthread_equal(state_->handle, pthread_self())) {
+            state_->attached = false;
+            detach = true;
         }
+    }
+    if (detach) {
+        pthread_detach(pthread_self());
+    } else {
+        join();
     }
 }
 
 int Thread::start(Runnable* runnable) {
-    ScopedLock lock(mutex_);
-    if (attached_ || runnable == nullptr) {
-        const int error = attached_ ? EBUSY : EINVAL;
+    ScopedLock lock(state_->mutex);
+    if (state_->attached || runnable == nullptr) {
+        const int error = state_->attached ? EBUSY : EINVAL;
         std::fprintf(stderr, "Error creating thread: %d.\n", error);
         return error;
     }
-    runnable_ = runnable;
+    state_->runnable = runnable;
     pthread_attr_t attr;
     pthread_attr_init(&attr);
     int rc = 0;
     if (stackSize_ != 0) {
         rc = pthread_attr_setstacksize(&attr, stackSize_);
     }
-    running_ = true;
+    state_->running = true;
+    // The new thread's own reference to the state, handed over through pthread_create.
+    std::unique_ptr<std::shared_ptr<State>> reference(new (std::nothrow) std::shared_ptr<State>(state_));
+    if (!reference) {
+        rc = ENOMEM;
+    }
     if (rc == 0) {
-        rc = pthread_create(&handle_, &attr, &Thread::entry, this);
+        rc = pthread_create(&state_->handle, &attr, &Thread::entry, reference.get());
     }
     pthread_attr_destroy(&attr);
-    if (rc != 0) {
-        running_ = false;
+    if (rc == 0) {
+        reference.release();
+    } else {
+        state_->running = false;
         std::fprintf(stderr, "Error creating thread: %d.\n", rc);
         return rc;
     }
-    attached_ = true;
+    state_->attached = true;
     return 0;
 }
 
-void* Thread::entry(void* self) {
-    auto* thread = static_cast<Thread*>(self);
+void* Thread::entry(void* reference) {
+    std::shared_ptr<State> state;
+    {
+        std::unique_ptr<std::shared_ptr<State>> owned(static_cast<std::shared_ptr<State>*>(reference));
+        state = std::move(*owned);
+    }
     Runnable* runnable;
     {
-        ScopedLock lock(thread->mutex_);
-        runnable = thread->runnable_;
+        ScopedLock lock(state->mutex);
+        runnable = state->runnable;
     }
-    setCurrentThreadName(thread->name_);
+    setCurrentThreadName(state->name);
     runnable->run();
-    ScopedLock lock(thread->mutex_);
-    thread->running_ = false;
+    // The Thread object may be gone by now; only the shared state is used.
+    ScopedLock lock(state->mutex);
+    state->running = false;
     return nullptr;
 }
 
 int Thread::join() {
     pthread_t handle;
     {
-        ScopedLock lock(mutex_);
-        if (!attached_) {
+        ScopedLock lock(state_->mutex);
+        if (!state_->attached) {
             return -1;
         }
-        handle = handle_;
-    }
-    if (pthread_equal(handle, pthread_self())) {
-        std::fprintf(stderr, "Error waiting for thread: %d\n", EDEADLK);
-        return 1;
+        if (pthread_equal(state_->handle, pthread_self())) {
+            std::fprintf(stderr, "Error waiting for thread: %d\n", EDEADLK);
+            return 1;
+        }
+        // Claimed by this caller: a concurrent join finds nothing to join.
+        handle = state_->handle;
+        state_->attached = false;
     }
     const int rc = pthread_join(handle, nullptr);
-    ScopedLock lock(mutex_);
-    attached_ = false;
     if (rc != 0) {
         std::fprintf(stderr, "Error waiting for thread: %d\n", rc);
         return 1;
@@ -96,8 +123,13 @@ int Thread::join() {
 }
 
 bool Thread::isRunning() const {
-    ScopedLock lock(mutex_);
-    return running_;
+    ScopedLock lock(state_->mutex);
+    return state_->running;
+}
+
+bool Thread::isCurrentThread() const {
+    ScopedLock lock(state_->mutex);
+    return state_->attached && pthread_equal(state_->handle, pthread_self());
 }
 
 void Thread::sleep(unsigned int ms) {

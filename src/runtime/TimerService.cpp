@@ -156,6 +156,9 @@ void TimerService::killTimer(Timer* timer) {
         currentTimerReleased = true;
         --timer->inCallback_;
     }
+    // Out of the map and killed: no new call can start. The running one may itself arm or kill other
+    // timers, which needs the global mutex, so it is released before waiting.
+    globalLock.unlock();
     while (timer->inCallback_ != 0) {
         timer->callbackDone_.wait(timer->mutex_);
     }

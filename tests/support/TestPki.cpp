@@ -113,7 +113,7 @@ GENERAL_NAME* otherName(const std::string& oid, const std::string& text, int str
 
 void addSubjectAltNames(X509* cert, const CertSpec& spec) {
     if (spec.dnsNames.empty() && spec.ipAddresses.empty() && spec.srvNames.empty() &&
-        spec.xmppAddresses.empty() && spec.otherNames.empty()) {
+        spec.xmppAddresses.empty() && spec.otherNames.empty() && spec.extraOtherNames.empty()) {
         return;
     }
     std::unique_ptr<GENERAL_NAMES, GeneralNamesFree> names(sk_GENERAL_NAME_new_null());
@@ -138,6 +138,9 @@ void addSubjectAltNames(X509* cert, const CertSpec& spec) {
     }
     for (const auto& [oid, value] : spec.otherNames) {
         push(otherName(oid, value, V_ASN1_UTF8STRING));
+    }
+    for (const auto& [oid, value, type] : spec.extraOtherNames) {
+        push(otherName(oid, value, type));
     }
     check(X509_add1_ext_i2d(cert, NID_subject_alt_name, names.get(), 0, X509V3_ADD_DEFAULT) == 1, "add SAN");
 }
@@ -266,7 +269,10 @@ TestCert TestPki::makeCert(const CertSpec& spec, const TestCert* issuer) {
     X509V3_set_ctx_nodb(&ctx);
     X509V3_set_ctx(&ctx, issuer != nullptr ? issuer->x509() : cert, cert, nullptr, nullptr, 0);
     if (spec.addBasicConstraints) {
-        std::string bc = spec.isCa ? "critical,CA:TRUE" : "critical,CA:FALSE";
+        std::string bc = spec.isCa ? "CA:TRUE" : "CA:FALSE";
+        if (spec.basicConstraintsCritical) {
+            bc = "critical," + bc;
+        }
         if (spec.isCa && spec.pathLength >= 0) {
             bc += ",pathlen:" + std::to_string(spec.pathLength);
         }
@@ -287,14 +293,34 @@ TestCert TestPki::makeCert(const CertSpec& spec, const TestCert* issuer) {
         }
         addExtension(cert, &ctx, NID_ext_key_usage, eku);
     }
-    addExtension(cert, &ctx, NID_subject_key_identifier, "hash");
-    if (issuer != nullptr) {
-        addExtension(cert, &ctx, NID_authority_key_identifier, "keyid:always");
+    if (spec.emptyExtendedKeyUsage) {
+        EXTENDED_KEY_USAGE* empty = sk_ASN1_OBJECT_new_null();
+        check(empty != nullptr, "sk_ASN1_OBJECT_new_null");
+        const int ok = X509_add1_ext_i2d(cert, NID_ext_key_usage, empty, 0, X509V3_ADD_DEFAULT);
+        sk_ASN1_OBJECT_free(empty);
+        check(ok == 1, "add empty EKU");
+    }
+    if (!spec.permittedDnsSubtrees.empty() || !spec.excludedDnsSubtrees.empty()) {
+        std::string nc = "critical";
+        for (const auto& name : spec.permittedDnsSubtrees) {
+            nc += ",permitted;DNS:" + name;
+        }
+        for (const auto& name : spec.excludedDnsSubtrees) {
+            nc += ",excluded;DNS:" + name;
+        }
+        addExtension(cert, &ctx, NID_name_constraints, nc);
+    }
+    if (spec.addKeyIdentifiers) {
+        addExtension(cert, &ctx, NID_subject_key_identifier, "hash");
+        // An issuer made without key identifiers has none to point at.
+        if (issuer != nullptr && X509_get0_subject_key_id(issuer->x509()) != nullptr) {
+            addExtension(cert, &ctx, NID_authority_key_identifier, "keyid:always");
+        }
     }
     addSubjectAltNames(cert, spec);
 
     EVP_PKEY* signingKey = issuer != nullptr ? issuer->pkey() : result.key.get();
-    check(X509_sign(cert, signingKey, EVP_sha256()) > 0, "X509_sign");
+    check(X509_sign(cert, signingKey, spec.digest != nullptr ? spec.digest : EVP_sha256()) > 0, "X509_sign");
     return result;
 }
 

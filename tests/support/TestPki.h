@@ -22,6 +22,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -61,16 +62,28 @@ struct CertSpec {
     std::vector<std::string> srvNames;       // otherName id-on-dnsSRV 1.3.6.1.5.5.7.8.7 (IA5String)
     std::vector<std::string> xmppAddresses;  // otherName id-on-xmppAddr 1.3.6.1.5.5.7.8.5 (UTF8String)
     std::vector<std::pair<std::string, std::string>> otherNames;  // any other (dotted OID, UTF8String value)
+    // otherNames with a chosen ASN.1 string type (dotted OID, value, V_ASN1_IA5STRING / V_ASN1_UTF8STRING
+    // ...)
+    std::vector<std::tuple<std::string, std::string, int>> extraOtherNames;
     // OR of OpenSSL's KU_* bits (KU_DIGITAL_SIGNATURE, KU_KEY_CERT_SIGN, ...); nullopt: no keyUsage
     // extension.
     std::optional<unsigned> keyUsage;
     // Extended key usage NIDs (NID_server_auth, NID_client_auth, NID_anyExtendedKeyUsage, ...); empty: no
     // extendedKeyUsage extension.
     std::vector<int> extendedKeyUsage;
+    bool emptyExtendedKeyUsage = false;  // an extendedKeyUsage extension listing nothing
+    // nameConstraints (critical) with these dNSName subtrees ("corp.example", ".corp.example"); none: no
+    // extension.
+    std::vector<std::string> permittedDnsSubtrees;
+    std::vector<std::string> excludedDnsSubtrees;
     KeySpec key;
+    const EVP_MD* digest =
+        nullptr;  // the issuer's signature digest; null: SHA-256 (EVP_md5(), EVP_sha1() ...)
     long notBeforeOffsetSeconds = -3600;  // relative to now; negative is in the past
     long notAfterOffsetSeconds = 30L * 24 * 3600;
     bool addBasicConstraints = true;  // false: no basicConstraints extension at all
+    bool basicConstraintsCritical = true;
+    bool addKeyIdentifiers = true;  // false: neither subjectKeyIdentifier nor authorityKeyIdentifier
     bool isCa = false;
     int pathLength = -1;  // CA only; -1: no path length constraint
 };

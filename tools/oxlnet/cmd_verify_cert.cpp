@@ -1,13 +1,16 @@
 // oxlnet verify-cert CHAIN.pem --host NAME ...: verifies the first certificate of the file, with the rest as
-// the chain a server would send, and prints the verification result.
+// the chain a server would send, and prints the verification result. Every option that names a file is read
+// completely: a PEM block that cannot be read is reported (one line each, exit 2), never skipped.
 #include <openssl/bio.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 #include <unistd.h>
 
-#include <fstream>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <ctime>
 #include <iostream>
-#include <iterator>
 #include <memory>
 
 #include "oxl/cert/common/CertVerifier.h"
@@ -18,6 +21,7 @@
 #include "oxl/cert/platform/PlatformCertVerifier.h"
 #include "oxl/cert/utils/CertUtils.h"
 #include "oxlnet/Command.h"
+#include "oxlnet/PemFiles.h"
 
 namespace {
 
@@ -34,7 +38,8 @@ struct BioFree {
     void operator()(BIO* bio) const { BIO_free(bio); }
 };
 
-// Every certificate of a PEM bundle, or the single certificate of a DER file; empty for anything else.
+// Every certificate of a PEM bundle (already checked block by block), or the single certificate of a DER
+// file; empty for anything else.
 std::unique_ptr<STACK_OF(X509), StackFree> readCertificates(const std::string& content) {
     std::unique_ptr<STACK_OF(X509), StackFree> certs(sk_X509_new_null());
     if (!certs) {
@@ -62,6 +67,44 @@ std::unique_ptr<STACK_OF(X509), StackFree> readCertificates(const std::string& c
     return certs;
 }
 
+// Parses a whole decimal number in [min, max]; false for anything else.
+bool parseNumber(const std::string& text, long long min, long long max, long long& value) {
+    if (text.empty()) {
+        return false;
+    }
+    char* end = nullptr;
+    errno = 0;
+    const long long parsed = std::strtoll(text.c_str(), &end, 10);
+    if (errno != 0 || end == text.c_str() || *end != '\0' || parsed < min || parsed > max) {
+        return false;
+    }
+    value = parsed;
+    return true;
+}
+
+// Reads `path` and checks that each of its PEM blocks is a readable `label`; prints one line per problem.
+// Returns false (after printing) when the file cannot be used.
+bool checkPemFile(const std::string& path, const std::string& label, bool pemRequired, std::string& content) {
+    std::string error;
+    if (!oxlnet::pem::readRegularFile(path, content, error)) {
+        oxlnet::usageError("verify-cert: " + error);
+        return false;
+    }
+    std::vector<std::string> problems;
+    const int good = oxlnet::pem::checkBlocks(content, label, problems);
+    for (const auto& problem : problems) {
+        std::cerr << "oxlnet: verify-cert: " << path << ": " << problem << std::endl;
+    }
+    if (!problems.empty()) {
+        return false;
+    }
+    if (good == 0 && pemRequired) {
+        oxlnet::usageError("verify-cert: '" + path + "' holds no " + label + " PEM block");
+        return false;
+    }
+    return true;
+}
+
 int runVerifyCert(const oxlnet::Args& input) {
     oxlnet::Args args = input;
     const auto hosts = oxlnet::takeOptions(args, "--host");
@@ -72,6 +115,11 @@ int runVerifyCert(const oxlnet::Args& input) {
     const bool hasTrust = oxlnet::takeOption(args, "--trust", trustFile);
     std::string policy;
     const bool hasPolicy = oxlnet::takeOption(args, "--policy", policy);
+    const auto crlFiles = oxlnet::takeOptions(args, "--crl");
+    std::string maxDepthText;
+    const bool hasMaxDepth = oxlnet::takeOption(args, "--max-depth", maxDepthText);
+    std::string atText;
+    const bool hasAt = oxlnet::takeOption(args, "--at", atText);
 
     if (args.size() != 1 || args[0].rfind("--", 0) == 0) {
         return oxlnet::usageError(args.empty() ? "verify-cert: needs one certificate file"
@@ -87,16 +135,30 @@ int runVerifyCert(const oxlnet::Args& input) {
         policy != "ignore-revocation") {
         return oxlnet::usageError("verify-cert: unknown --policy '" + policy + "'");
     }
-    if (hasTrust && access(trustFile.c_str(), R_OK) != 0) {
-        return oxlnet::usageError("verify-cert: cannot read trust file '" + trustFile + "'");
+    long long maxDepth = -1;
+    if (hasMaxDepth && !parseNumber(maxDepthText, 0, INT_MAX, maxDepth)) {
+        return oxlnet::usageError("verify-cert: --max-depth needs a number from 0, not '" + maxDepthText +
+                                  "'");
+    }
+    long long at = 0;
+    if (hasAt && !parseNumber(atText, 0, LLONG_MAX, at)) {
+        return oxlnet::usageError("verify-cert: --at needs seconds since 1970, not '" + atText + "'");
+    }
+    std::string unused;
+    if (hasTrust && !checkPemFile(trustFile, "CERTIFICATE", true, unused)) {
+        return 2;
+    }
+    for (const auto& crl : crlFiles) {
+        if (!checkPemFile(crl, "X509 CRL", true, unused)) {
+            return 2;
+        }
     }
 
     const std::string& file = args[0];
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        return oxlnet::usageError("verify-cert: cannot read '" + file + "'");
+    std::string content;
+    if (!checkPemFile(file, "CERTIFICATE", false, content)) {
+        return 2;
     }
-    const std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     auto certs = readCertificates(content);
     if (!certs || sk_X509_num(certs.get()) == 0) {
         return oxlnet::usageError("verify-cert: '" + file + "' holds no certificate");
@@ -111,9 +173,18 @@ int runVerifyCert(const oxlnet::Args& input) {
         return 2;
     }
 
+    auto settings = oxl::cert::PlatformCertVerifier::getDefaultTrustSettings();
     if (hasTrust) {
-        oxl::cert::PlatformCertVerifier::setTrustFile(trustFile);
+        settings.trustFile = trustFile;
     }
+    settings.crlFiles = crlFiles;
+    if (hasMaxDepth) {
+        settings.maxIntermediates = static_cast<int>(maxDepth);
+    }
+    if (hasAt) {
+        settings.verificationTime = static_cast<std::time_t>(at);
+    }
+    oxl::cert::PlatformCertVerifier::setDefaultTrustSettings(settings);
     std::shared_ptr<oxl::cert::BaseCertVerifier> verifier;
     std::shared_ptr<oxl::cert::CertVerifier> https;
     std::shared_ptr<oxl::cert::XmppCertVerifier> xmppVerifier;
@@ -147,6 +218,7 @@ int runVerifyCert(const oxlnet::Args& input) {
 
 OXLNET_COMMAND("verify-cert",
                "CHAIN.pem --host NAME [--host NAME2 ...] [--mandatory NAME] [--xmpp] [--trust FILE] "
+               "[--crl FILE ...] [--max-depth N] [--at UNIX_SECONDS] "
                "[--policy silently-fail|silently-succeed|ignore-revocation]",
                "verify the first certificate of CHAIN.pem (the rest is its chain); exit 0 when valid",
                runVerifyCert);

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "oxl/runtime/Mutex.h"
+#include "oxl/runtime/TestHook.h"
 #include "oxl/runtime/Timer.h"
 #include "oxl/sysmon/SystemMonitor.h"
 
@@ -27,12 +28,20 @@ class BackgroundTimerImpl : public OXLSystemMonitor::AppEventObserver,
   public:
     using Clock = std::function<std::chrono::system_clock::time_point()>;
 
+    // The timer service counts 32-bit milliseconds (49.7 days). A longer timer is armed in equal periodic
+    // steps and notifies on the first step that finds its due time reached.
+    static constexpr std::chrono::milliseconds MAX_SINGLE_ARMING{4294967295LL};
+    // Longer durations are cut to this (a century), which keeps every computation on them in range.
+    static constexpr std::chrono::seconds MAX_DURATION{100LL * 366 * 24 * 3600};
+
     // Arms the timer unless the duration is 0.
     BackgroundTimerImpl(std::weak_ptr<BackgroundTimerCallback> callback,
                         const std::chrono::seconds& duration);
-    // Same, with the wall clock used to decide whether a wake-up comes after the due time (tests move it).
-    BackgroundTimerImpl(std::weak_ptr<BackgroundTimerCallback> callback, const std::chrono::seconds& duration,
-                        Clock clock);
+    // Test seam: the wall clock that decides whether a wake-up comes after the due time (tests move it), and
+    // the longest single arming of the timer service.
+    OXL_TEST_HOOK BackgroundTimerImpl(std::weak_ptr<BackgroundTimerCallback> callback,
+                                      const std::chrono::seconds& duration, Clock clock,
+                                      std::chrono::milliseconds maxSingleArming = MAX_SINGLE_ARMING);
     ~BackgroundTimerImpl() override;
 
     void onTimer() override;
@@ -50,7 +59,8 @@ class BackgroundTimerImpl : public OXLSystemMonitor::AppEventObserver,
     const std::weak_ptr<BackgroundTimerCallback> callback_;
     const std::int64_t duration_;  // seconds
     const Clock clock_;
-    std::int64_t startTime_ = 0;  // system clock, 100-ns ticks since the epoch
+    std::int64_t startTime_ = 0;                 // system clock, 100-ns ticks since the epoch
+    std::chrono::steady_clock::time_point due_;  // on the timer service's clock
     bool expired_ = false;
     bool cancelled_ = false;
     int notifying_ = 0;  // notifications from wake-up events now running

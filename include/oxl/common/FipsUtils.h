@@ -3,6 +3,8 @@
 
 #include <optional>
 
+#include "oxl/runtime/TestHook.h"
+
 namespace oxl::common {
 
 class FipsUtils {
@@ -11,7 +13,7 @@ class FipsUtils {
     static bool isFipsEnabled();
 
     // Test seam: a set value is returned by isFipsEnabled instead of asking OpenSSL; nullopt restores it.
-    static void setFipsEnabledOverride(std::optional<bool> enabled);
+    OXL_TEST_HOOK static void setFipsEnabledOverride(std::optional<bool> enabled);
 };
 
 }  // namespace oxl::common

@@ -7,6 +7,7 @@
 #include "oxl/common/DefaultPoliciesStoreObserver.h"
 #include "oxl/common/Policy.h"
 #include "oxl/common/PolicySet.h"
+#include "oxl/runtime/TestHook.h"
 
 namespace oxl::common {
 
@@ -35,7 +36,11 @@ class PolicyDriven : public DefaultPoliciesStoreObserver {
     bool followsDefaultPolicies() const { return followsDefaultPolicies_; }
 
   protected:
-    virtual void resetForTesting();
+    struct WithoutDefaults {};
+    // Starts with IGNORE_SOFT_FAILURE_POLICY only, for objects that neither take nor follow the defaults.
+    explicit PolicyDriven(WithoutDefaults);
+
+    OXL_TEST_HOOK virtual void resetForTesting();
 
   private:
     PolicySet policySet_;

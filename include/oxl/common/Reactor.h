@@ -2,7 +2,7 @@
 // the reactor's own thread.
 #pragma once
 
-#include <deque>
+#include <memory>
 #include <ostream>
 #include <string>
 
@@ -27,7 +27,8 @@ class Reactor {
     Reactor(const Reactor&) = delete;
     Reactor& operator=(const Reactor&) = delete;
 
-    // Ends the loop (events still queued are not processed) and joins the thread. Safe to call twice.
+    // Ends the loop (events still queued are not processed) and joins the thread. Safe to call twice. From a
+    // handler on the reactor's own thread it only asks: the loop ends once that handler has returned.
     virtual void stop();
 
     bool isProcessingEvents() const;
@@ -47,30 +48,13 @@ class Reactor {
     int dropPendingEvents();
 
   private:
-    class EventLoopRunnable : public Runnable {
-      public:
-        explicit EventLoopRunnable(Reactor* reactor) : reactor_(reactor) {}
-        void run() override;
-
-      private:
-        Reactor* reactor_;
-    };
-
-    void runEventLoop();
+    // Queue, flags and counters, shared with the running loop: a reactor whose last owner is dropped inside
+    // its own handler is destroyed while the loop is still finishing that event.
+    struct Loop;
 
     const std::string name_;
+    std::shared_ptr<Loop> loop_;
     Thread thread_;
-    mutable Mutex mutex_;
-    Condition condition_;
-    std::deque<const Event*> events_;
-    EventLoopRunnable eventLoop_;
-    bool stopRequested_ = false;
-    bool loopExited_ = false;
-    bool serving_ = false;
-    bool processingEvents_ = false;
-    int countEventsEnqueued_ = 0;
-    int countEventsDequeued_ = 0;
-    int countEventsProcessed_ = 0;
 };
 
 std::ostream& operator<<(std::ostream& os, const Reactor& reactor);

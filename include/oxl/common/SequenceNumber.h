@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "oxl/runtime/TestHook.h"
+
 namespace oxl::common {
 
 class SequenceNumber {
@@ -13,7 +15,7 @@ class SequenceNumber {
     static std::uint32_t getSequenceNumber();
 
     // Test seam: sets the last number handed out.
-    static void setCounterForTesting(std::uint32_t value);
+    OXL_TEST_HOOK static void setCounterForTesting(std::uint32_t value);
 };
 
 }  // namespace oxl::common

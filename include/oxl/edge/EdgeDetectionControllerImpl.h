@@ -17,6 +17,7 @@
 #include "oxl/edge/EnterpriseNetworkSensor.h"
 #include "oxl/edge/InternalConnectivityObserver.h"
 #include "oxl/edge/PolicyDrivenEdgeVisibility.h"
+#include "oxl/runtime/TestHook.h"
 #include "oxl/runtime/ThreadPool.h"
 
 namespace oxl::edge {
@@ -79,7 +80,7 @@ class EdgeDetectionControllerImpl : public EdgeDetectionController,
     void setInternalNetworkSensor(std::shared_ptr<EnterpriseNetworkSensor> sensor);
     void setEdgeServiceSensorExternal(std::shared_ptr<BriselEdgeServiceSensor> sensor);
     // Clears visibility and both record lists.
-    void resetForTesting() override;
+    OXL_TEST_HOOK void resetForTesting() override;
 
     std::string getInternalDomain() const;
     std::string getExternalDomain() const;

@@ -13,6 +13,7 @@
 #include "oxl/edge/DetectDirectConnectUnavailableFsm.h"
 #include "oxl/edge/DirectConnectFsmSettings.h"
 #include "oxl/edge/EdgeTransitionDetectionController.h"
+#include "oxl/runtime/TestHook.h"
 
 namespace oxl::edge {
 
@@ -54,12 +55,13 @@ class EdgeTransitionDetectionControllerImpl
     void notifyConfirmingDirectConnectivity(std::uint32_t seq, const std::string& eventName) override;
 
     // Test seams, used by the machines instead of their own testers and DNS-backed edge sensor.
-    void setMockDirectConnectivityTester(std::shared_ptr<NetworkTester> tester);
-    void setMockInternalNetworkVisibilityTester(std::shared_ptr<InternalNetworkVisibilityTester> tester);
-    void setMockEdgeServiceSensor(std::shared_ptr<BriselEdgeServiceSensor> sensor);
+    OXL_TEST_HOOK void setMockDirectConnectivityTester(std::shared_ptr<NetworkTester> tester);
+    OXL_TEST_HOOK void setMockInternalNetworkVisibilityTester(
+        std::shared_ptr<InternalNetworkVisibilityTester> tester);
+    OXL_TEST_HOOK void setMockEdgeServiceSensor(std::shared_ptr<BriselEdgeServiceSensor> sensor);
     // Delay, limit and tolerance of the inside machine's delayed sensing, in milliseconds.
-    void setDelayedSensingDelayForTestOnly(std::int64_t delayMs, std::int64_t limitMs,
-                                           std::int64_t toleranceMs);
+    OXL_TEST_HOOK void setDelayedSensingDelayForTestOnly(std::int64_t delayMs, std::int64_t limitMs,
+                                                         std::int64_t toleranceMs);
     // The outside machine's poll retry, retry-schedule period and retry-schedule window, in milliseconds.
     void setPollingScheduleForTestOnly(std::uint32_t pollRetryDelayMs, std::uint32_t retryPeriodMs,
                                        std::uint32_t retryWindowMs);

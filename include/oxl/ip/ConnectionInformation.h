@@ -21,7 +21,10 @@ class ConnectionInformation : public oxl::common::PolicyDriven {
     static std::shared_ptr<ConnectionInformation> buildConnectionInformationWithStaticPolicy(
         std::shared_ptr<oxl::common::Policy> policy);
 
-    ConnectionInformation(Token, bool followsDefaultPolicies);
+    // Takes and follows the default policies.
+    explicit ConnectionInformation(Token);
+    // Only the given policy (and IGNORE_SOFT_FAILURE_POLICY); the defaults are neither taken nor followed.
+    ConnectionInformation(Token, std::shared_ptr<oxl::common::Policy> staticPolicy);
     ~ConnectionInformation() override;
 
     // Blocks for up to the timeout (plus name resolution). Never throws.

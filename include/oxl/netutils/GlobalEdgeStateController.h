@@ -4,6 +4,8 @@
 
 #include <memory>
 
+#include "oxl/runtime/TestHook.h"
+
 namespace oxl::edge {
 class GlobalEdgeState;
 }
@@ -19,10 +21,10 @@ class GlobalEdgeStateController {
     static bool isInitialized();
     // Drop the published state.
     static void reset();
-    static void resetForTesting();
+    OXL_TEST_HOOK static void resetForTesting();
 
     // Publishes a state of the caller's choosing, as initialisation would.
-    static void setInstanceForTesting(std::shared_ptr<oxl::edge::GlobalEdgeState> state);
+    OXL_TEST_HOOK static void setInstanceForTesting(std::shared_ptr<oxl::edge::GlobalEdgeState> state);
 
   protected:
     // Publishes the state and wakes every reader waiting for it; null is ignored.

@@ -5,9 +5,11 @@
 namespace oxl::netutils {
 
 // Version banner, libcurl with the library's memory callbacks, OpenSSL locking.
-// 0 on success (also when already initialised), -1 when libcurl could not be initialised.
+// 0 on success (also when already initialised), -1 when libcurl could not be initialised, or was already
+// initialised by someone else without these callbacks (libcurl keeps the first caller's memory functions, so
+// nothing it frees would be wiped).
 int GlobalInit();
-// Only the libcurl step: 0 on success or when already done, -1 on failure.
+// Only the libcurl step: 0 on success or when already done, -1 on failure (as for GlobalInit).
 int GlobalInitLibCurlOnly();
 // libcurl clean-up, then OpenSSL thread clean-up. A later GlobalInit in the same process does nothing.
 void GlobalCleanup();

@@ -5,6 +5,9 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "oxl/runtime/TestHook.h"
 
 namespace oxl {
 
@@ -52,6 +55,9 @@ class SecureString {
     bool equals(const SecureString& other) const;
     // True when both handles refer to the same enciphered data.
     bool sharesDataWith(const SecureString& other) const noexcept { return data_ == other.data_; }
+
+    // A copy of the stored cipher text (empty when nothing is stored).
+    OXL_TEST_HOOK std::vector<unsigned char> cipherTextForTesting() const;
 
   private:
     void store(const char* data, std::size_t length);

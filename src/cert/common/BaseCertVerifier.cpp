@@ -198,13 +198,16 @@ CertResult BaseCertVerifier::doVerifyCertificate(const std::shared_ptr<CertConta
         return internalError();
     }
 
+    // The identity is checked first: the chain must also show that the CAs may vouch for the names matched.
+    std::vector<std::string> matchedNames;
+    CertResult checks = checkCertificate(altNames, keyUsage, keyStrength, identity, matchedNames);
+
     OXL_LOG_DEBUG(logger(), "About to verify the certificate.");
     std::set<CertStatus::Status> platform =
-        container->isLeafCert() ? platformCertVerifier_->verifyCertificate(container->getLeafCert())
-                                : platformCertVerifier_->verifyCertificate(container->getCertChain());
+        container->isLeafCert()
+            ? platformCertVerifier_->verifyForHostNames(container->getLeafCert(), matchedNames)
+            : platformCertVerifier_->verifyForHostNames(container->getCertChain(), matchedNames);
     OXL_LOG_DEBUG(logger(), "Result of platform cert verification: " << platform);
-
-    CertResult checks = checkCertificate(altNames, keyUsage, keyStrength, identity);
 
     CertResult result;
     if (CertStatus::representsVerificationSuccess(platform)) {
@@ -259,8 +262,9 @@ bool BaseCertVerifier::parseCert(const X509* cert, const std::shared_ptr<AltName
 CertResult BaseCertVerifier::checkCertificate(const std::shared_ptr<AltNameParser>& altNames,
                                               const std::shared_ptr<KeyUsageParser>& keyUsage,
                                               const std::shared_ptr<KeyStrengthParser>& keyStrength,
-                                              const Identity& identity) {
-    CertResult id = checkIdentity(altNames, identity);
+                                              const Identity& identity,
+                                              std::vector<std::string>& matchedNames) {
+    CertResult id = checkIdentity(altNames, identity, matchedNames);
     CertResult usage = checkKeyUsage(keyUsage);
     CertResult strength = checkKeyStrength(keyStrength);
 
@@ -284,7 +288,7 @@ CertResult BaseCertVerifier::checkCertificate(const std::shared_ptr<AltNameParse
 }
 
 CertResult BaseCertVerifier::checkIdentity(const std::shared_ptr<AltNameParser>& parser,
-                                           const Identity& identity) {
+                                           const Identity& identity, std::vector<std::string>& matchedNames) {
     CertResult result;
     const auto references = identity.getValidReferenceIdentifiers();
     const auto& mandatory = identity.getMandatoryReferenceIdentifier();
@@ -296,16 +300,20 @@ CertResult BaseCertVerifier::checkIdentity(const std::shared_ptr<AltNameParser>&
             result.invalidReasons = {CertStatus::CN_NO_MATCH};
             return result;
         }
-        if (checkIdentifiers(parser, references).status != CertIdentifierStatus::SUCCESS) {
+        matchedNames.push_back(mandatory);
+        const auto referenceStatus = checkIdentifiers(parser, references);
+        if (referenceStatus.status != CertIdentifierStatus::SUCCESS) {
             result.result = CertResult::FAILURE;
             result.invalidReasons = {CertStatus::CN_NO_MATCH};
             return result;
         }
+        matchedNames.push_back(referenceStatus.matchedIdentifier);
         result.result = CertResult::SUCCESS;
         return result;
     }
     result.identifierStatus = checkIdentifiers(parser, references);
     if (result.identifierStatus.status == CertIdentifierStatus::SUCCESS) {
+        matchedNames.push_back(result.identifierStatus.matchedIdentifier);
         result.result = CertResult::SUCCESS;
     } else {
         result.result = CertResult::FAILURE;
@@ -353,7 +361,10 @@ CertResult BaseCertVerifier::checkKeyUsage(const std::shared_ptr<KeyUsageParser>
         }
     }
     if (usage == CertKeyUsageResult::SUCCESS) {
-        if (!parser->hasExtendedKeyUsage()) {
+        if (parser->isExtendedKeyUsageEmpty()) {
+            OXL_LOG_INFO(logger(), "The extended key usage extension allows no usage");
+            usage = CertKeyUsageResult::NO_MATCHING_EXTENDED_KEY_USAGE_FOUND;
+        } else if (!parser->hasExtendedKeyUsage()) {
             OXL_LOG_INFO(
                 logger(),
                 "No extended key usage extension in the cert. Considering the ExtendedKeyUsage as verified");
@@ -407,7 +418,16 @@ void BaseCertVerifier::applyIgnoreInvalidCertConditionPolicy(CertResult& result)
         return;
     }
     OXL_LOG_DEBUG(logger(), "About to enforce ignore invalid cert condition policy.");
+    const auto before = result.invalidReasons;
     policy->enforce(result.invalidReasons);
+    if (oxl::common::FipsUtils::isFipsEnabled()) {
+        // However the policy was made (or FIPS mode was entered after it was added), FIPS mode keeps these.
+        for (auto kept : {CertStatus::WEAK_KEY, CertStatus::WRONG_USAGE}) {
+            if (before.count(kept) != 0) {
+                result.invalidReasons.insert(kept);
+            }
+        }
+    }
     if (CertStatus::representsVerificationSuccess(result.invalidReasons)) {
         OXL_LOG_DEBUG(logger(), "Setting the certificate verification result to success.");
         result.result = CertResult::SUCCESS;

@@ -49,7 +49,7 @@ InvalidCertTexts CertVerificationFailureManager::buildTexts(const std::shared_pt
 Decision::Decision CertVerificationFailureManager::manageCertValidationFailure(
     std::shared_ptr<CertificateData> data, const std::string& referenceIdentifier,
     const std::string& identifierToDisplay, std::set<CertStatus::Status>& statuses,
-    std::shared_ptr<Policy> policy) {
+    std::shared_ptr<Policy> policy, std::shared_ptr<Policy> persistPolicy) {
     OXL_LOG_DEBUG(logger(), "About to manage Invalid Cert.");
     if (CertStatus::representsVerificationSuccess(statuses)) {
         OXL_LOG_DEBUG(logger(), "Accepting the provided cert because its status represents a valid cert.");
@@ -62,7 +62,10 @@ Decision::Decision CertVerificationFailureManager::manageCertValidationFailure(
             "Invalid certificate management policy not available, cannot take any action, rejecting");
         return Decision::NO;
     }
-    CertificateCacheAccessor accessor(fingerprintOf(data), statuses, management);
+    CertificateCacheAccessor accessor(fingerprintOf(data), statuses, management, referenceIdentifier);
+    if (persistPolicy && persistPolicy->getNature() == Policy::PolicyNature::PERSIST_INVALID_CERT_DECISION) {
+        accessor.setPersistPolicy(std::move(persistPolicy));
+    }
     auto decision = accessor.buildDecisionFromCache();
     if (decision != Decision::UNKNOWN) {
         OXL_LOG_DEBUG(logger(), "Cert Acceptance decision: " << decision);
@@ -75,7 +78,7 @@ Decision::Decision CertVerificationFailureManager::manageCertValidationFailure(
 
 Decision::Decision CertVerificationFailureManager::checkCertificateCachedDecision(
     std::shared_ptr<CertificateData> data, std::set<CertStatus::Status>& statuses,
-    std::shared_ptr<Policy> policy) {
+    std::shared_ptr<Policy> policy, const std::string& referenceIdentifier) {
     OXL_LOG_DEBUG(logger(), "About to check cached decision for an Invalid Cert.");
     auto management = asManagementPolicy(policy);
     if (!management) {
@@ -86,7 +89,7 @@ Decision::Decision CertVerificationFailureManager::checkCertificateCachedDecisio
         OXL_LOG_DEBUG(logger(), "Invalid certificate management policy not interacting with the cache");
         return Decision::UNKNOWN;
     }
-    CertificateCacheAccessor accessor(fingerprintOf(data), statuses, management);
+    CertificateCacheAccessor accessor(fingerprintOf(data), statuses, management, referenceIdentifier);
     auto decision = accessor.buildDecisionFromCache();
     OXL_LOG_DEBUG(logger(), "Cert Acceptance decision: " << decision);
     return decision;

@@ -54,8 +54,14 @@ Decision::Decision judgeAgainstCache(
 
 CertificateCacheAccessor::CertificateCacheAccessor(const std::string& fingerprint,
                                                    std::set<CertStatus::Status>& statuses,
-                                                   std::shared_ptr<InvalidCertManagementPolicy> policy)
-    : fingerprint_(fingerprint), statuses_(statuses), policy_(std::move(policy)) {}
+                                                   std::shared_ptr<InvalidCertManagementPolicy> policy,
+                                                   const std::string& referenceIdentifier)
+    : fingerprint_(fingerprint),
+      key_(statuses.count(CertStatus::CN_NO_MATCH) != 0
+               ? CertificateValidityCache::hostScopedKey(fingerprint, referenceIdentifier)
+               : fingerprint),
+      statuses_(statuses),
+      policy_(std::move(policy)) {}
 
 Decision::Decision CertificateCacheAccessor::buildDecisionFromCache() const {
     auto userPolicy = std::dynamic_pointer_cast<UserInteractingInvalidCertManagementPolicy>(policy_);
@@ -92,7 +98,7 @@ Decision::Decision CertificateCacheAccessor::buildDecisionFromCache() const {
 
 Decision::Decision CertificateCacheAccessor::hasBeenAlreadyRejectedByUser(
     const std::shared_ptr<UserInteractingInvalidCertManagementPolicy>& policy) const {
-    const auto cached = CertificateValidityCache::getRejectedInvalidCacheValue(fingerprint_);
+    const auto cached = CertificateValidityCache::getRejectedInvalidCacheValue(key_);
     if (!cached.empty() && covers(cached, statuses_)) {
         OXL_LOG_DEBUG(logger(),
                       "The certificate has been found in rejected cache, the failure reason have already "
@@ -105,21 +111,25 @@ Decision::Decision CertificateCacheAccessor::hasBeenAlreadyRejectedByUser(
         "accepted. Enforcing invalid certificate management policy on the result");
     const auto decision = judgeAgainstCache(policy, cached, statuses_);
     if (decision == Decision::YES) {
-        CertificateValidityCache::addRejectedInvalidCertificate(fingerprint_, statuses_);
+        CertificateValidityCache::addRejectedInvalidCertificate(key_, statuses_);
     } else if (decision == Decision::NO) {
-        CertificateValidityCache::removeFromRejectedInvalidCache(fingerprint_);
+        CertificateValidityCache::removeFromRejectedInvalidCache(key_);
     }
     return decision;
 }
 
 Decision::Decision CertificateCacheAccessor::hasBeenAlreadyAcceptedByUser(
     const std::shared_ptr<UserInteractingInvalidCertManagementPolicy>& policy) const {
-    if (CertificateValidityCache::findInAcceptedValidCache(fingerprint_)) {
+    if (statuses_.count(CertStatus::INVALID_REVOKED) != 0) {
+        OXL_LOG_DEBUG(logger(), "A revoked certificate is never accepted from the cache");
+        return Decision::NO;
+    }
+    if (CertificateValidityCache::findInAcceptedValidCache(key_)) {
         OXL_LOG_DEBUG(logger(), "The certificate has been found in accepted valid cache");
         statuses_ = {CertStatus::VALID};
         return Decision::YES;
     }
-    const auto cached = CertificateValidityCache::getAcceptedInvalidCacheValue(fingerprint_);
+    const auto cached = CertificateValidityCache::getAcceptedInvalidCacheValue(key_);
     if (!cached.empty() && covers(cached, statuses_)) {
         OXL_LOG_DEBUG(
             logger(),
@@ -134,24 +144,24 @@ Decision::Decision CertificateCacheAccessor::hasBeenAlreadyAcceptedByUser(
         "been accepted. Enforcing invalid certificate management policy on the result");
     const auto decision = judgeAgainstCache(policy, cached, statuses_);
     if (decision == Decision::YES) {
-        CertificateValidityCache::addAcceptedInvalidCertificate(fingerprint_, statuses_);
+        CertificateValidityCache::addAcceptedInvalidCertificate(key_, statuses_);
         statuses_ = {CertStatus::VALID};
     } else if (decision == Decision::NO) {
-        CertificateValidityCache::removeFromAcceptedInvalidCache(fingerprint_);
+        CertificateValidityCache::removeFromAcceptedInvalidCache(key_);
     }
     return decision;
 }
 
 void CertificateCacheAccessor::updateCacheAccepted() const {
     OXL_LOG_DEBUG(logger(), "Adding the certificate to accepted invalid certificate cache, fingerprint ["
-                                << fingerprint_ << "]");
-    CertificateValidityCache::addAcceptedInvalidCertificate(fingerprint_, statuses_);
+                                << key_ << "]");
+    CertificateValidityCache::addAcceptedInvalidCertificate(key_, statuses_);
 }
 
 void CertificateCacheAccessor::updateCacheRejected() const {
     OXL_LOG_DEBUG(logger(), "Adding the certificate to rejected invalid certificate cache, fingerprint ["
-                                << fingerprint_ << "]");
-    CertificateValidityCache::addRejectedInvalidCertificate(fingerprint_, statuses_);
+                                << key_ << "]");
+    CertificateValidityCache::addRejectedInvalidCertificate(key_, statuses_);
 }
 
 }  // namespace oxl::cert

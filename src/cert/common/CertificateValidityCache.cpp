@@ -6,6 +6,7 @@
 #include <map>
 #include <mutex>
 
+#include "common/TextUtils.h"
 #include "oxl/log/Log.h"
 
 namespace oxl::cert {
@@ -103,7 +104,23 @@ void CertificateValidityCache::addAcceptedInvalidCertificate(const X509* cert, C
 
 void CertificateValidityCache::addAcceptedInvalidCertificate(const std::string& fingerprint,
                                                              const std::set<CertStatus::Status>& statuses) {
+    if (statuses.count(CertStatus::INVALID_REVOKED) != 0) {
+        OXL_LOG_WARN(logger(), "A revoked certificate is never remembered as accepted, fingerprint ["
+                                   << fingerprint << "]");
+        return;
+    }
     addReasons(caches().acceptedInvalidMutex, caches().acceptedInvalid, fingerprint, statuses);
+}
+
+std::string CertificateValidityCache::hostScopedKey(const std::string& fingerprint, const std::string& host) {
+    if (fingerprint.empty()) {
+        return {};
+    }
+    std::string lower = oxl::common::text::toLower(host);
+    if (lower.size() > 1 && lower.back() == '.') {
+        lower.pop_back();
+    }
+    return fingerprint + "for " + lower;
 }
 
 void CertificateValidityCache::addRejectedInvalidCertificate(const X509* cert, CertStatus::Status status) {

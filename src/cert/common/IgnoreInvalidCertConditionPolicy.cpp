@@ -105,8 +105,9 @@ std::shared_ptr<Policy> P::merge(const std::shared_ptr<P>& other) const {
 }
 
 std::shared_ptr<Policy> P::stripOut(const std::shared_ptr<P>& other) const {
-    if (!other || equals(*other)) {
-        return other ? std::shared_ptr<Policy>(other) : self();
+    // Always computed, also for an equal policy: stripping a policy by itself leaves nothing to ignore.
+    if (!other) {
+        return self();
     }
     return std::make_shared<P>(
         name_ + " stripOut " + other->name_, ignoreNoRevocationCheck_ && !other->ignoreNoRevocationCheck_,

@@ -141,7 +141,7 @@ void Manager::displayCertWarning(const InvalidCertTexts& texts, const std::set<C
     OXL_LOG_DEBUG(logger(), "Warning the user for invalid cert " << texts << " with fingerprint "
                                                                  << texts.fingerprint << " reporting failure "
                                                                  << statuses);
-    const bool persist = canDecisionBePersisted();
+    const bool persist = canDecisionBePersisted(accessor);
     Lock lock(mutex_);
     bool aborted = false;
     auto inProgress = getDecisionFromInProgressRequest(texts.fingerprint, accessor, lock, aborted);
@@ -273,7 +273,7 @@ void Manager::completeRequest(const std::shared_ptr<Request>& request, Outcome o
                               const CertificateCacheAccessor& accessor) {
     OXL_LOG_DEBUG(logger(), "Completing the request");
     // The cache is written before any waiter wakes, so that waiters find the answer there.
-    if (outcome != Outcome::UNDECIDED && canDecisionBePersisted()) {
+    if (outcome != Outcome::UNDECIDED && canDecisionBePersisted(accessor)) {
         if (outcome == Outcome::ACCEPTED) {
             accessor.updateCacheAccepted();
         } else {
@@ -294,19 +294,30 @@ void Manager::completeRequest(const std::shared_ptr<Request>& request, Outcome o
     OXL_LOG_DEBUG(logger(), "Request completed");
 }
 
-bool Manager::canDecisionBePersisted() const {
-    auto policy = getPolicy(Policy::PolicyNature::PERSIST_INVALID_CERT_DECISION);
+namespace {
+// The answer of one persist-decision policy; a policy that is there but cannot be enforced fails closed.
+bool persistAnswer(const std::shared_ptr<Policy>& policy) {
     auto persistPolicy = std::dynamic_pointer_cast<PersistInvalidCertDecisionPolicy>(policy);
-    if (!persistPolicy) {
+    bool persist = false;
+    if (!persistPolicy || persistPolicy->enforce(persist) != Policy::PolicyEnforcingResult::SUCCESS) {
+        OXL_LOG_WARN(logger(),
+                     "Persist Invalid Cert Decision Policy not enforced, the decision is not persisted");
+        return false;
+    }
+    return persist;
+}
+}  // namespace
+
+bool Manager::canDecisionBePersisted(const CertificateCacheAccessor& accessor) const {
+    auto own = getPolicy(Policy::PolicyNature::PERSIST_INVALID_CERT_DECISION);
+    const bool hasOwn = own && own->getNature() == Policy::PolicyNature::PERSIST_INVALID_CERT_DECISION;
+    auto verifiers = accessor.getPersistPolicy();
+    if (!hasOwn && !verifiers) {
         OXL_LOG_WARN(logger(), "Persist Invalid Cert Decision Policy not available, using default value");
         return true;
     }
-    bool persist = true;
-    if (persistPolicy->enforce(persist) != Policy::PolicyEnforcingResult::SUCCESS) {
-        OXL_LOG_WARN(logger(), "Persist Invalid Cert Decision Policy not enforced, using default value");
-        return true;
-    }
-    return persist;
+    // Either side saying "do not persist" is enough.
+    return (!hasOwn || persistAnswer(own)) && (!verifiers || persistAnswer(verifiers));
 }
 
 void Manager::acceptInvalidCert(const std::string& fingerprint,

@@ -54,18 +54,22 @@ CertResult PlatformVerificationHandler::handlePlatformVerificationResultSynchron
     auto policy = getPolicy(Policy::PolicyNature::INVALID_CERT_MANAGEMENT);
     if (!CertStatus::representsVerificationSuccess(result.invalidReasons)) {
         OXL_LOG_DEBUG(logger(), "The policy has to be enforced.");
+        const bool revoked = result.invalidReasons.count(CertStatus::INVALID_REVOKED) != 0;
         auto decision = CertVerificationFailureManager::manageCertValidationFailure(
-            data, referenceIdentifier, identifierToDisplay, result.invalidReasons, policy);
+            data, referenceIdentifier, identifierToDisplay, result.invalidReasons, policy,
+            getPolicy(Policy::PolicyNature::PERSIST_INVALID_CERT_DECISION));
         switch (decision) {
             case Decision::YES:
-                result.result = CertResult::SUCCESS;
+                result.result = revoked ? CertResult::FAILURE : CertResult::SUCCESS;
                 break;
             case Decision::NO:
                 result.result = CertResult::FAILURE;
                 break;
             default:
-                result.result = policyFailureCanBeIgnored(policy) ? CertResult::SUCCESS
-                                                                  : CertResult::POLICY_NOT_ENFORCED_ERROR;
+                // A policy that failed may be forgiven, but never for a revoked certificate.
+                result.result = revoked                             ? CertResult::FAILURE
+                                : policyFailureCanBeIgnored(policy) ? CertResult::SUCCESS
+                                                                    : CertResult::POLICY_NOT_ENFORCED_ERROR;
                 break;
         }
     }
@@ -106,7 +110,11 @@ void PlatformVerificationHandler::handlePlatformVerificationResultAsynchronously
     }
     OXL_LOG_DEBUG(logger(), "policy interacts with the user, checking for a cached decision-");
     std::set<CertStatus::Status> statuses = initialResult.invalidReasons;
-    auto decision = CertVerificationFailureManager::checkCertificateCachedDecision(data, statuses, policy);
+    auto decision = CertVerificationFailureManager::checkCertificateCachedDecision(data, statuses, policy,
+                                                                                   referenceIdentifier);
+    if (decision == Decision::YES && initialResult.invalidReasons.count(CertStatus::INVALID_REVOKED) != 0) {
+        decision = Decision::NO;
+    }
     switch (decision) {
         case Decision::YES:
             OXL_LOG_DEBUG(logger(),

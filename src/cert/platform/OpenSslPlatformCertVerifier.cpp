@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "cert/platform/ChainPolicyChecks.h"
+#include "oxl/common/FipsUtils.h"
 #include "oxl/log/Log.h"
 
 namespace oxl::cert {
@@ -49,6 +51,14 @@ class ErrorQueueMark {
     ErrorQueueMark(const ErrorQueueMark&) = delete;
     ErrorQueueMark& operator=(const ErrorQueueMark&) = delete;
 };
+
+// OpenSSL security level of every chain: 1 refuses MD5 and SHA-1 signatures and keys under 80 bits of
+// strength (RSA below 1024 bits); FIPS mode asks for 112 bits (RSA 2048).
+constexpr int SECURITY_LEVEL = 1;
+constexpr int FIPS_SECURITY_LEVEL = 2;
+
+// A chain that is not valid for server authentication is one the chain engine does not trust for it.
+constexpr CertStatus::Status CA_NOT_FOR_SERVERS_STATUS = CertStatus::UNTRUSTED_ROOT;
 
 std::mutex& defaultSettingsMutex() {
     static std::mutex m;
@@ -141,7 +151,7 @@ std::set<CertStatus::Status> OpenSslPlatformCertVerifier::verifyCertificate(cons
         OXL_LOG_ERROR(logger(), "Certificate is NULL");
         return {CertStatus::INTERNAL_ERROR};
     }
-    return verify(X509_STORE_CTX_get0_cert(ctx), ctx);
+    return verify(X509_STORE_CTX_get0_cert(ctx), ctx, {});
 }
 
 std::set<CertStatus::Status> OpenSslPlatformCertVerifier::verifyCertificate(const X509* cert) {
@@ -149,11 +159,53 @@ std::set<CertStatus::Status> OpenSslPlatformCertVerifier::verifyCertificate(cons
         OXL_LOG_ERROR(logger(), "Certificate is NULL");
         return {CertStatus::INTERNAL_ERROR};
     }
-    return verify(cert, nullptr);
+    return verify(cert, nullptr, {});
+}
+
+std::set<CertStatus::Status> PlatformCertVerifier::verifyForHostNames(const X509_STORE_CTX* ctx,
+                                                                      const std::vector<std::string>&) {
+    return verifyCertificate(ctx);
+}
+
+std::set<CertStatus::Status> PlatformCertVerifier::verifyForHostNames(const X509* cert,
+                                                                      const std::vector<std::string>&) {
+    return verifyCertificate(cert);
+}
+
+std::set<CertStatus::Status> OpenSslPlatformCertVerifier::verifyForHostNames(
+    const X509_STORE_CTX* ctx, const std::vector<std::string>& hostNames) {
+    if (ctx == nullptr || X509_STORE_CTX_get0_cert(ctx) == nullptr) {
+        OXL_LOG_ERROR(logger(), "Certificate is NULL");
+        return {CertStatus::INTERNAL_ERROR};
+    }
+    return verify(X509_STORE_CTX_get0_cert(ctx), ctx, hostNames);
+}
+
+std::set<CertStatus::Status> OpenSslPlatformCertVerifier::verifyForHostNames(
+    const X509* cert, const std::vector<std::string>& hostNames) {
+    if (cert == nullptr) {
+        OXL_LOG_ERROR(logger(), "Certificate is NULL");
+        return {CertStatus::INTERNAL_ERROR};
+    }
+    return verify(cert, nullptr, hostNames);
+}
+
+void OpenSslPlatformCertVerifier::applyParameters(X509_STORE_CTX* ctx) const {
+    X509_VERIFY_PARAM* param = X509_STORE_CTX_get0_param(ctx);
+    X509_VERIFY_PARAM_set_flags(param, X509_V_FLAG_X509_STRICT);
+    X509_VERIFY_PARAM_set_auth_level(
+        param, oxl::common::FipsUtils::isFipsEnabled() ? FIPS_SECURITY_LEVEL : SECURITY_LEVEL);
+    if (settings_.verificationTime) {
+        X509_VERIFY_PARAM_set_time(param, *settings_.verificationTime);
+    }
+    if (settings_.maxIntermediates >= 0) {
+        X509_VERIFY_PARAM_set_depth(param, settings_.maxIntermediates);
+    }
 }
 
 std::set<CertStatus::Status> OpenSslPlatformCertVerifier::verify(const X509* leaf,
-                                                                 const X509_STORE_CTX* source) {
+                                                                 const X509_STORE_CTX* source,
+                                                                 const std::vector<std::string>& hostNames) {
     ErrorQueueMark mark;
     X509_STORE* trustStore = store();
     if (trustStore == nullptr) {
@@ -170,6 +222,7 @@ std::set<CertStatus::Status> OpenSslPlatformCertVerifier::verify(const X509* lea
     std::vector<VerifyError> errors;
     X509_STORE_CTX_set_app_data(ctx.get(), &errors);
     X509_STORE_CTX_set_verify_cb(ctx.get(), recordAndContinue);
+    applyParameters(ctx.get());
 
     const int rc = X509_verify_cert(ctx.get());
     if (rc <= 0 && errors.empty()) {
@@ -182,6 +235,23 @@ std::set<CertStatus::Status> OpenSslPlatformCertVerifier::verify(const X509* lea
     }
 
     std::set<CertStatus::Status> statuses;
+    STACK_OF(X509)* chain = X509_STORE_CTX_get0_chain(ctx.get());
+    const int notForServers = chain::firstCaNotForServers(chain);
+    if (notForServers >= 0) {
+        OXL_LOG_INFO(logger(), "The CA at depth "
+                                   << notForServers
+                                   << " may not issue server certificates (extended key usage): "
+                                   << CA_NOT_FOR_SERVERS_STATUS);
+        statuses.insert(CA_NOT_FOR_SERVERS_STATUS);
+    }
+    for (const auto& host : hostNames) {
+        const int depth = chain::firstNameConstraintViolation(chain, host);
+        if (depth >= 0) {
+            OXL_LOG_INFO(logger(),
+                         "'" << host << "' lies outside the name constraints of the CA at depth " << depth);
+            errors.push_back({X509_V_ERR_PERMITTED_VIOLATION, depth});
+        }
+    }
     for (const auto& error : errors) {
         const auto status = statusForVerifyError(error.code);
         OXL_LOG_INFO(logger(), "Certificate chain error " << error.code << " ("
@@ -196,148 +266,6 @@ std::set<CertStatus::Status> OpenSslPlatformCertVerifier::verify(const X509* lea
                   "Certificate validation response is "
                       << (CertStatus::representsVerificationSuccess(statuses) ? "'valid'" : "'invalid'"));
     return statuses;
-}
-
-CertStatus::Status OpenSslPlatformCertVerifier::statusForVerifyError(int code) {
-    switch (code) {
-        case X509_V_OK:
-            return CertStatus::VALID;
-
-        case X509_V_ERR_CERT_HAS_EXPIRED:
-            return CertStatus::EXPIRED;
-        case X509_V_ERR_CERT_NOT_YET_VALID:
-        case X509_V_ERR_ERROR_IN_CERT_NOT_BEFORE_FIELD:
-        case X509_V_ERR_ERROR_IN_CERT_NOT_AFTER_FIELD:
-            return CertStatus::NO_TIME_VALID;
-
-        case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
-        case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
-        case X509_V_ERR_CERT_UNTRUSTED:
-        case X509_V_ERR_DANE_NO_MATCH:
-            return CertStatus::UNTRUSTED_ROOT;
-
-        case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
-        case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
-        case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
-            return CertStatus::IS_PARTIAL_CHAIN;
-
-        case X509_V_ERR_CERT_SIGNATURE_FAILURE:
-        case X509_V_ERR_UNABLE_TO_DECRYPT_CERT_SIGNATURE:
-        case X509_V_ERR_UNABLE_TO_DECODE_ISSUER_PUBLIC_KEY:
-        case X509_V_ERR_NO_ISSUER_PUBLIC_KEY:
-        case X509_V_ERR_CA_MD_TOO_WEAK:
-        case X509_V_ERR_UNSUPPORTED_SIGNATURE_ALGORITHM:
-        case X509_V_ERR_SIGNATURE_ALGORITHM_MISMATCH:
-        case X509_V_ERR_SIGNATURE_ALGORITHM_INCONSISTENCY:
-        case X509_V_ERR_SUITE_B_INVALID_VERSION:
-        case X509_V_ERR_SUITE_B_INVALID_ALGORITHM:
-        case X509_V_ERR_SUITE_B_INVALID_CURVE:
-        case X509_V_ERR_SUITE_B_INVALID_SIGNATURE_ALGORITHM:
-        case X509_V_ERR_SUITE_B_LOS_NOT_ALLOWED:
-        case X509_V_ERR_SUITE_B_CANNOT_SIGN_P_384_WITH_P_256:
-            return CertStatus::INVALID_SIGNATURE;
-
-        case X509_V_ERR_INVALID_CA:
-        case X509_V_ERR_INVALID_NON_CA:
-        case X509_V_ERR_PATH_LENGTH_EXCEEDED:
-        case X509_V_ERR_PROXY_PATH_LENGTH_EXCEEDED:
-        case X509_V_ERR_PATHLEN_INVALID_FOR_NON_CA:
-        case X509_V_ERR_PATHLEN_WITHOUT_KU_KEY_CERT_SIGN:
-        case X509_V_ERR_KU_KEY_CERT_SIGN_INVALID_FOR_NON_CA:
-        case X509_V_ERR_CA_BCONS_NOT_CRITICAL:
-        case X509_V_ERR_CA_CERT_MISSING_KEY_USAGE:
-            return CertStatus::BASIC_CONSTRAINTS;
-
-        case X509_V_ERR_CERT_CHAIN_TOO_LONG:
-        case X509_V_ERR_SUBJECT_ISSUER_MISMATCH:
-        case X509_V_ERR_AKID_SKID_MISMATCH:
-        case X509_V_ERR_AKID_ISSUER_SERIAL_MISMATCH:
-        case X509_V_ERR_KEYUSAGE_NO_CERTSIGN:
-            return CertStatus::INVALID_CHAIN;
-
-        case X509_V_ERR_PATH_LOOP:
-            return CertStatus::CERT_TRUST_CYCLIC;
-
-        case X509_V_ERR_CERT_REVOKED:
-            return CertStatus::INVALID_REVOKED;
-
-        case X509_V_ERR_UNABLE_TO_GET_CRL:
-        case X509_V_ERR_UNABLE_TO_GET_CRL_ISSUER:
-        case X509_V_ERR_UNABLE_TO_DECRYPT_CRL_SIGNATURE:
-        case X509_V_ERR_CRL_SIGNATURE_FAILURE:
-        case X509_V_ERR_ERROR_IN_CRL_LAST_UPDATE_FIELD:
-        case X509_V_ERR_ERROR_IN_CRL_NEXT_UPDATE_FIELD:
-        case X509_V_ERR_KEYUSAGE_NO_CRL_SIGN:
-        case X509_V_ERR_UNHANDLED_CRITICAL_CRL_EXTENSION:
-        case X509_V_ERR_DIFFERENT_CRL_SCOPE:
-        case X509_V_ERR_CRL_PATH_VALIDATION_ERROR:
-        case X509_V_ERR_OCSP_VERIFY_NEEDED:
-        case X509_V_ERR_OCSP_VERIFY_FAILED:
-        case X509_V_ERR_OCSP_CERT_UNKNOWN:
-            return CertStatus::REVOCATION_STATUS_UNKNOWN;
-        case X509_V_ERR_CRL_NOT_YET_VALID:
-        case X509_V_ERR_CRL_HAS_EXPIRED:
-            return CertStatus::REVOCATION_OFFLINE;
-
-        case X509_V_ERR_INVALID_PURPOSE:
-        case X509_V_ERR_KEYUSAGE_NO_DIGITAL_SIGNATURE:
-            return CertStatus::WRONG_USAGE;
-
-        case X509_V_ERR_CERT_REJECTED:
-            return CertStatus::EXPLICIT_DISTRUST;
-
-        case X509_V_ERR_UNHANDLED_CRITICAL_EXTENSION:
-            return CertStatus::NOT_SUPPORTED_CRITICAL_EXT;
-
-        case X509_V_ERR_INVALID_EXTENSION:
-        case X509_V_ERR_UNSUPPORTED_EXTENSION_FEATURE:
-        case X509_V_ERR_UNNESTED_RESOURCE:
-        case X509_V_ERR_PROXY_CERTIFICATES_NOT_ALLOWED:
-        case X509_V_ERR_MISSING_AUTHORITY_KEY_IDENTIFIER:
-        case X509_V_ERR_MISSING_SUBJECT_KEY_IDENTIFIER:
-        case X509_V_ERR_AUTHORITY_KEY_IDENTIFIER_CRITICAL:
-        case X509_V_ERR_SUBJECT_KEY_IDENTIFIER_CRITICAL:
-        case X509_V_ERR_EXTENSIONS_REQUIRE_VERSION_3:
-        case X509_V_ERR_EMPTY_SUBJECT_ALT_NAME:
-        case X509_V_ERR_EMPTY_SUBJECT_SAN_NOT_CRITICAL:
-        case X509_V_ERR_EC_KEY_EXPLICIT_PARAMS:
-            return CertStatus::INVALID_EXTENSION;
-
-        case X509_V_ERR_INVALID_POLICY_EXTENSION:
-            return CertStatus::INVALID_POLICY;
-        case X509_V_ERR_NO_EXPLICIT_POLICY:
-            return CertStatus::POLICY_NO_ISSUANCE;
-
-        case X509_V_ERR_PERMITTED_VIOLATION:
-        case X509_V_ERR_EXCLUDED_VIOLATION:
-        case X509_V_ERR_SUBTREE_MINMAX:
-        case X509_V_ERR_UNSUPPORTED_CONSTRAINT_TYPE:
-        case X509_V_ERR_UNSUPPORTED_CONSTRAINT_SYNTAX:
-        case X509_V_ERR_UNSUPPORTED_NAME_SYNTAX:
-            return CertStatus::INVALID_NAME_CONSTRAINT;
-
-        case X509_V_ERR_ISSUER_NAME_EMPTY:
-        case X509_V_ERR_SUBJECT_NAME_EMPTY:
-        case X509_V_ERR_EMAIL_MISMATCH:
-        case X509_V_ERR_PROXY_SUBJECT_NAME_VIOLATION:
-            return CertStatus::INVALID_NAME;
-
-        case X509_V_ERR_HOSTNAME_MISMATCH:
-        case X509_V_ERR_IP_ADDRESS_MISMATCH:
-            return CertStatus::CN_NO_MATCH;
-
-        case X509_V_ERR_EE_KEY_TOO_SMALL:
-        case X509_V_ERR_CA_KEY_TOO_SMALL:
-            return CertStatus::WEAK_KEY;
-
-        case X509_V_ERR_OUT_OF_MEM:
-        case X509_V_ERR_INVALID_CALL:
-        case X509_V_ERR_STORE_LOOKUP:
-            return CertStatus::INTERNAL_ERROR;
-
-        default:
-            return CertStatus::UNKNOWN;
-    }
 }
 
 }  // namespace oxl::cert

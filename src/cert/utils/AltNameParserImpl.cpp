@@ -1,3 +1,4 @@
+#include <arpa/inet.h>
 #include <openssl/asn1.h>
 #include <openssl/objects.h>
 #include <openssl/x509.h>
@@ -7,6 +8,7 @@
 #include <cctype>
 #include <memory>
 
+#include "cert/utils/PublicSuffix.h"
 #include "oxl/cert/utils/AltNameParser.h"
 #include "oxl/log/Log.h"
 
@@ -67,26 +69,59 @@ std::string readCommonName(const X509* cert) {
     return name;
 }
 
-// The raw octets of an otherName value up to the first zero byte.
-std::string otherNameText(const ASN1_TYPE* value) {
-    if (value == nullptr) {
-        return {};
-    }
-    switch (value->type) {
-        case V_ASN1_BOOLEAN:
-        case V_ASN1_NULL:
-        case V_ASN1_OBJECT:
-            return {};
-        default:
-            break;
+// The text of an otherName value that must have the ASN.1 type `expectedType`; false for any other type, for
+// text hiding a zero byte, and (IA5String) for bytes outside 7-bit ASCII.
+bool otherNameText(const ASN1_TYPE* value, int expectedType, std::string& out) {
+    if (value == nullptr || value->type != expectedType || value->value.asn1_string == nullptr) {
+        return false;
     }
     const ASN1_STRING* s = value->value.asn1_string;
-    if (s == nullptr || ASN1_STRING_length(s) <= 0) {
-        return {};
+    if (expectedType == V_ASN1_UTF8STRING) {
+        return asn1ToUtf8(s, out);
     }
     const auto* data = reinterpret_cast<const char*>(ASN1_STRING_get0_data(s));
-    const auto length = static_cast<size_t>(ASN1_STRING_length(s));
-    return std::string(data, std::find(data, data + length, '\0'));
+    out.assign(data, static_cast<size_t>(ASN1_STRING_length(s)));
+    return std::all_of(out.begin(), out.end(),
+                       [](char c) { return c != '\0' && static_cast<unsigned char>(c) < 0x80; });
+}
+
+// A dNSName is an IA5String of printable ASCII; anything else (a zero byte, raw UTF-8) is not a name.
+bool dnsNameText(const ASN1_IA5STRING* value, std::string& out) {
+    if (value == nullptr) {
+        return false;
+    }
+    const auto* data = reinterpret_cast<const char*>(ASN1_STRING_get0_data(value));
+    out.assign(data, static_cast<size_t>(ASN1_STRING_length(value)));
+    return std::all_of(out.begin(), out.end(), [](char c) {
+        const auto u = static_cast<unsigned char>(c);
+        return u > 0x20 && u < 0x7f;
+    });
+}
+
+// The bytes of an IP literal ("192.0.2.1", "2001:db8::1", "[2001:db8::1]"), empty when it is none. IPv4
+// takes every form a resolver or URL parser takes for an address ("192.0.2" is 192.0.0.2, "0x7f.1" is
+// 127.0.0.1), so such a host can never be matched as a DNS name.
+std::string ipLiteralBytes(const std::string& text) {
+    std::string literal = text;
+    if (literal.size() > 2 && literal.front() == '[' && literal.back() == ']') {
+        literal = literal.substr(1, literal.size() - 2);
+    }
+    unsigned char buffer[16];
+    in_addr v4{};
+    if (literal.find(':') == std::string::npos && inet_aton(literal.c_str(), &v4) != 0) {
+        return std::string(reinterpret_cast<const char*>(&v4.s_addr), 4);
+    }
+    if (literal.find(':') != std::string::npos && inet_pton(AF_INET6, literal.c_str(), buffer) == 1) {
+        return std::string(reinterpret_cast<const char*>(buffer), 16);
+    }
+    return {};
+}
+
+std::string ipText(const std::string& bytes) {
+    char buffer[INET6_ADDRSTRLEN] = {};
+    const int family = bytes.size() == 4 ? AF_INET : AF_INET6;
+    return inet_ntop(family, bytes.data(), buffer, sizeof(buffer)) != nullptr ? std::string(buffer)
+                                                                              : std::string();
 }
 
 std::string oidText(const ASN1_OBJECT* oid) {
@@ -105,11 +140,19 @@ struct GeneralNamesDeleter {
 }  // namespace
 
 AltNameParserImpl::AltNameParserImpl(std::vector<std::string> dnsNames, std::vector<std::string> srvNames,
-                                     std::vector<std::string> xmppAddresses, std::string commonName)
+                                     std::vector<std::string> xmppAddresses, std::string commonName,
+                                     const std::vector<std::string>& ipAddresses)
     : dnsNames_(std::move(dnsNames)),
       srvNames_(std::move(srvNames)),
       xmppAddresses_(std::move(xmppAddresses)),
-      commonName_(std::move(commonName)) {}
+      commonName_(std::move(commonName)) {
+    for (const auto& ip : ipAddresses) {
+        std::string bytes = ipLiteralBytes(ip);
+        if (!bytes.empty()) {
+            ipAddresses_.push_back(std::move(bytes));
+        }
+    }
+}
 
 CertIdentifierStatus::Status AltNameParserImpl::parse(const X509* cert) {
     if (cert == nullptr) {
@@ -117,6 +160,7 @@ CertIdentifierStatus::Status AltNameParserImpl::parse(const X509* cert) {
         return CertIdentifierStatus::INTERNAL_ERROR;
     }
     dnsNames_.clear();
+    ipAddresses_.clear();
     srvNames_.clear();
     xmppAddresses_.clear();
     commonName_ = readCommonName(cert);
@@ -152,20 +196,43 @@ CertIdentifierStatus::Status AltNameParserImpl::parse(const X509* cert) {
         }
         if (name->type == GEN_DNS) {
             std::string text;
-            if (asn1ToUtf8(name->d.dNSName, text)) {
+            if (dnsNameText(name->d.dNSName, text)) {
                 dnsNames_.push_back(std::move(text));
             } else {
-                OXL_LOG_WARN(logger(), "failed to read GENERAL_NAME from field index : " << i);
+                OXL_LOG_WARN(logger(),
+                             "ignoring a dNSName that is not printable ASCII at field index : " << i);
+            }
+        } else if (name->type == GEN_IPADD && name->d.iPAddress != nullptr) {
+            const int length = ASN1_STRING_length(name->d.iPAddress);
+            if (length == 4 || length == 16) {
+                ipAddresses_.emplace_back(
+                    reinterpret_cast<const char*>(ASN1_STRING_get0_data(name->d.iPAddress)),
+                    static_cast<size_t>(length));
+            } else {
+                OXL_LOG_WARN(logger(),
+                             "ignoring an iPAddress of " << length << " bytes at field index : " << i);
             }
         } else if (name->type == GEN_OTHERNAME && name->d.otherName != nullptr) {
             const std::string oid = oidText(name->d.otherName->type_id);
-            std::string text = otherNameText(name->d.otherName->value);
-            if (oid == SRV_NAME_OID) {
-                srvNames_.push_back(std::move(text));
-            } else if (oid == XMPP_ADDR_OID) {
-                xmppAddresses_.push_back(std::move(text));
+            const ASN1_TYPE* value = name->d.otherName->value;
+            std::string text;
+            if (oid == SRV_NAME_OID || oid == XMPP_ADDR_OID) {
+                // RFC 4985 makes SRVName an IA5String, RFC 6120 makes XmppAddr a UTF8String.
+                const bool srv = oid == SRV_NAME_OID;
+                if (!otherNameText(value, srv ? V_ASN1_IA5STRING : V_ASN1_UTF8STRING, text)) {
+                    OXL_LOG_WARN(logger(), "ignoring OID : " << oid
+                                                             << " whose value has the wrong type or hides a "
+                                                             << "zero byte");
+                } else {
+                    (srv ? srvNames_ : xmppAddresses_).push_back(std::move(text));
+                }
             } else {
-                OXL_LOG_DEBUG(logger(), "ignoring OID : " << oid << " value : " << text);
+                OXL_LOG_DEBUG(logger(),
+                              "ignoring OID : " << oid << " value : "
+                                                << (otherNameText(value, V_ASN1_UTF8STRING, text) ||
+                                                            otherNameText(value, V_ASN1_IA5STRING, text)
+                                                        ? text
+                                                        : std::string("(not text)")));
             }
         } else {
             OXL_LOG_DEBUG(logger(), "ignoring field with type : " << name->type);
@@ -175,7 +242,8 @@ CertIdentifierStatus::Status AltNameParserImpl::parse(const X509* cert) {
 }
 
 CertIdentifierStatus::Status AltNameParserImpl::identityAvailability() const {
-    if (!xmppAddresses_.empty() || !srvNames_.empty() || !dnsNames_.empty() || !commonName_.empty()) {
+    if (!xmppAddresses_.empty() || !srvNames_.empty() || !dnsNames_.empty() || !ipAddresses_.empty() ||
+        !commonName_.empty()) {
         return CertIdentifierStatus::SUCCESS;
     }
     OXL_LOG_INFO(logger(), "No Identity information available");
@@ -183,29 +251,55 @@ CertIdentifierStatus::Status AltNameParserImpl::identityAvailability() const {
 }
 
 CertIdentifierStatus::Status AltNameParserImpl::verify(const std::string& host) {
-    if (!host.empty()) {
-        for (size_t i = 0; i < dnsNames_.size(); ++i) {
-            if (iequals(dnsNames_[i], host)) {
-                OXL_LOG_DEBUG(logger(), "Match for '" << host << "' found in dnsNames index: " << i);
-                return CertIdentifierStatus::SUCCESS;
-            }
-            if (wildcardMatch(host, dnsNames_[i])) {
-                OXL_LOG_DEBUG(logger(), "Wildcard match for '" << host << "' found in dnsNames index: " << i);
-                return CertIdentifierStatus::SUCCESS;
-            }
-        }
-        if (!commonName_.empty()) {
-            if (iequals(commonName_, host)) {
-                OXL_LOG_DEBUG(logger(), "Match for '" << host << "' found in commonName");
-                return CertIdentifierStatus::SUCCESS;
-            }
-            if (wildcardMatch(host, commonName_)) {
-                OXL_LOG_DEBUG(logger(), "Wildcard match for '" << host << "' found in commonName");
-                return CertIdentifierStatus::SUCCESS;
-            }
+    if (host.empty()) {
+        OXL_LOG_ERROR(logger(), "No Match Found for '" << host << "'");
+        return CertIdentifierStatus::NO_MATCH_FOUND;
+    }
+    const std::string ipBytes = ipLiteralBytes(host);
+    return ipBytes.empty() ? verifyDnsName(host) : verifyIpAddress(host, ipBytes);
+}
+
+CertIdentifierStatus::Status AltNameParserImpl::verifyIpAddress(const std::string& host,
+                                                                const std::string& bytes) const {
+    for (size_t i = 0; i < ipAddresses_.size(); ++i) {
+        if (ipAddresses_[i] == bytes) {
+            OXL_LOG_DEBUG(logger(), "Match for '" << host << "' found in ipAddresses index: " << i);
+            return CertIdentifierStatus::SUCCESS;
         }
     }
     OXL_LOG_ERROR(logger(), "No Match Found for '" << host << "'");
+    return CertIdentifierStatus::NO_MATCH_FOUND;
+}
+
+CertIdentifierStatus::Status AltNameParserImpl::verifyDnsName(const std::string& reference) const {
+    // "host.example.com." names the same host as "host.example.com".
+    std::string host = reference;
+    if (host.size() > 1 && host.back() == '.') {
+        host.pop_back();
+    }
+    for (size_t i = 0; i < dnsNames_.size(); ++i) {
+        if (iequals(dnsNames_[i], host)) {
+            OXL_LOG_DEBUG(logger(), "Match for '" << host << "' found in dnsNames index: " << i);
+            return CertIdentifierStatus::SUCCESS;
+        }
+        if (wildcardMatch(host, dnsNames_[i])) {
+            OXL_LOG_DEBUG(logger(), "Wildcard match for '" << host << "' found in dnsNames index: " << i);
+            return CertIdentifierStatus::SUCCESS;
+        }
+    }
+    // RFC 6125 6.4.4: the common name only stands in for names the certificate does not otherwise present.
+    const bool presentsNames = !dnsNames_.empty() || !srvNames_.empty() || !xmppAddresses_.empty();
+    if (!commonName_.empty() && !presentsNames) {
+        if (iequals(commonName_, host)) {
+            OXL_LOG_DEBUG(logger(), "Match for '" << host << "' found in commonName");
+            return CertIdentifierStatus::SUCCESS;
+        }
+        if (wildcardMatch(host, commonName_)) {
+            OXL_LOG_DEBUG(logger(), "Wildcard match for '" << host << "' found in commonName");
+            return CertIdentifierStatus::SUCCESS;
+        }
+    }
+    OXL_LOG_ERROR(logger(), "No Match Found for '" << reference << "'");
     return CertIdentifierStatus::NO_MATCH_FOUND;
 }
 
@@ -260,10 +354,16 @@ bool AltNameParserImpl::looksLikeIpAddress(const std::string& text) {
 }
 
 bool AltNameParserImpl::wildcardMatch(const std::string& host, const std::string& pattern) {
-    if (pattern.size() < 2 || pattern[0] != '*' || pattern[1] != '.') {
+    // The wildcard stands for exactly one non-empty label of the host.
+    if (pattern.size() < 2 || pattern[0] != '*' || pattern[1] != '.' || host.empty() || host[0] == '.') {
         return false;
     }
-    if (looksLikeIpAddress(pattern.substr(2))) {
+    const std::string rest = pattern.substr(2);
+    if (rest.find('*') != std::string::npos || looksLikeIpAddress(rest)) {
+        return false;
+    }
+    if (psl::isPublicSuffix(rest)) {
+        OXL_LOG_WARN(logger(), "Wildcard '" << pattern << "' spans the public suffix '" << rest << "'");
         return false;
     }
     const std::string patternParent = parentDomain(pattern);
@@ -282,6 +382,13 @@ std::vector<std::string> AltNameParserImpl::getXmppAddresses() const {
 }
 std::string AltNameParserImpl::getCommonName() const {
     return commonName_;
+}
+std::vector<std::string> AltNameParserImpl::getIpAddresses() const {
+    std::vector<std::string> texts;
+    for (const auto& bytes : ipAddresses_) {
+        texts.push_back(ipText(bytes));
+    }
+    return texts;
 }
 
 std::shared_ptr<AltNameParser> AltNameParserFactory::buildAltNameParser() {

@@ -107,6 +107,7 @@ CertKeyUsageResult::Result KeyUsageParserImpl::parse(const X509* cert) {
     extendedKeyUsage_ = 0;
     noExtendedKeyUsage_ = true;
     anyExtendedKeyUsage_ = false;
+    emptyExtendedKeyUsage_ = false;
 
     // X509_get_key_usage fills OpenSSL's extension cache and answers UINT32_MAX when the extension is absent.
     if (X509_get_extension_flags(const_cast<X509*>(cert)) & EXFLAG_KUSAGE) {
@@ -115,10 +116,16 @@ CertKeyUsageResult::Result KeyUsageParserImpl::parse(const X509* cert) {
 
     std::unique_ptr<EXTENDED_KEY_USAGE, EkuDeleter> eku(
         static_cast<EXTENDED_KEY_USAGE*>(X509_get_ext_d2i(cert, NID_ext_key_usage, nullptr, nullptr)));
+    if (!eku && X509_get_ext_by_NID(cert, NID_ext_key_usage, -1) >= 0) {
+        OXL_LOG_WARN(logger(), "Extended key usage extension cannot be read; the key allows no usage");
+        emptyExtendedKeyUsage_ = true;
+    }
     if (eku) {
         const int count = sk_ASN1_OBJECT_num(eku.get());
         if (count > 0) {
             noExtendedKeyUsage_ = false;
+        } else {
+            emptyExtendedKeyUsage_ = true;
         }
         for (int i = 0; i < count; ++i) {
             const int nid = OBJ_obj2nid(sk_ASN1_OBJECT_value(eku.get(), i));
@@ -175,6 +182,9 @@ bool KeyUsageParserImpl::hasExtendedKeyUsage() const {
 }
 bool KeyUsageParserImpl::isAnyExtendedKeyUsageSet() const {
     return parsed_ && anyExtendedKeyUsage_;
+}
+bool KeyUsageParserImpl::isExtendedKeyUsageEmpty() const {
+    return parsed_ && emptyExtendedKeyUsage_;
 }
 
 std::shared_ptr<KeyUsageParser> KeyUsageParserFactory::buildKeyUsageParser() {

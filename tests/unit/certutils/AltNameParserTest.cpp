@@ -25,55 +25,78 @@ CertSpec ecSpec() {
 
 }  // namespace
 
-TEST(AltNameParserTest, DnsMatchingRules) {
+TEST(AltNameParserTest, DnsAndIpMatchingRules) {
     struct Case {
         std::vector<std::string> dnsNames;
         std::string commonName;
         std::string host;
         CertIdentifierStatus::Status expected;
+        std::vector<std::string> ipAddresses = {};
+        std::vector<std::string> srvNames = {};
     };
     const Case cases[] = {
         {{"host.example.com"}, "", "host.example.com", OK},
         {{"host.example.com"}, "", "HOST.Example.COM", OK},
+        {{"host.example.com"}, "", "host.example.com.", OK},
         {{"other.example.com", "host.example.com"}, "", "host.example.com", OK},
         {{"host.example.com"}, "", "host.example.co", NO_MATCH},
         {{"host.example.com"}, "", "xhost.example.com", NO_MATCH},
-        // One leading wildcard label only.
+        // The wildcard is the whole left-most label and stands for exactly one non-empty label.
         {{"*.example.com"}, "", "host.example.com", OK},
         {{"*.EXAMPLE.com"}, "", "Host.example.COM", OK},
         {{"*.example.com"}, "", "example.com", NO_MATCH},
+        {{"*.example.com"}, "", ".example.com", NO_MATCH},
         {{"*.example.com"}, "", "a.b.example.com", NO_MATCH},
         {{"*.example.com"}, "", "host.example.org", NO_MATCH},
         {{"*example.com"}, "", "host.example.com", NO_MATCH},
         {{"h*.example.com"}, "", "host.example.com", NO_MATCH},
+        {{"xn--*-1b3c148a.example.com"}, "", "xn--bliss-1b3c148a.example.com", NO_MATCH},
         {{"host.*.com"}, "", "host.example.com", NO_MATCH},
         {{"*.*.com"}, "", "a.b.com", NO_MATCH},
         {{"*."}, "", "a.", NO_MATCH},
         {{"*"}, "", "localhost", NO_MATCH},
+        // Never over a public suffix, whether the list names it or the top-level label is unknown.
+        {{"*.com"}, "", "example.com", NO_MATCH},
+        {{"*.co.uk"}, "", "example.co.uk", NO_MATCH},
+        {{"*.internal"}, "", "host.internal", NO_MATCH},
+        {{"*.example.co.uk"}, "", "www.example.co.uk", OK},
+        {{"*.corp.internal"}, "", "www.corp.internal", OK},
         // A pattern whose rest looks like an IP address never matches.
         {{"*.10.1.2"}, "", "9.10.1.2", NO_MATCH},
-        {{"*.1.2.3"}, "", "x.1.2.3", NO_MATCH},
         {{"*.1.2.1234"}, "", "x.1.2.1234", NO_MATCH},
-        {{"*.::1"}, "", "x.::1", NO_MATCH},
-        // Digit labels that are not IP-like (a group longer than three digits before a dot) are names.
-        {{"*.1234.example"}, "", "a.1234.example", OK},
-        // The host needs a parent domain of its own.
-        {{"*.com"}, "", "com", NO_MATCH},
-        {{"*.example.com"}, "", "example.com.", NO_MATCH},
-        // The common name is consulted even when DNS names exist, with the same rules.
-        {{"other.example.org"}, "host.example.com", "host.example.com", OK},
-        {{"other.example.org"}, "*.example.com", "www.example.com", OK},
+        // RFC 6125: the common name is consulted only when no DNS or SRV name is presented.
+        {{"abc.example.com"}, "example.com", "example.com", NO_MATCH},
+        {{"other.example.org"}, "*.example.com", "www.example.com", NO_MATCH},
+        {{}, "example.com", "example.com", NO_MATCH, {}, {"_xmpp-server.example.com"}},
         {{}, "HOST.EXAMPLE.COM", "host.example.com", OK},
+        {{}, "*.example.com", "www.example.com", OK},
         {{}, "*.example.com", "example.com", NO_MATCH},
+        {{}, "*.com", "example.com", NO_MATCH},
+        {{}, "host.example.com", "host.example.com", OK, {"192.0.2.1"}},
+        // IP literals match iPAddress names byte for byte, and nothing else.
+        {{}, "", "192.0.2.1", OK, {"192.0.2.1"}},
+        {{}, "", "192.0.2.2", NO_MATCH, {"192.0.2.1"}},
+        {{"8.8.8.8"}, "8.8.8.8", "8.8.8.8", NO_MATCH},
+        {{"*.8.8.8"}, "", "8.8.8.8", NO_MATCH},
+        {{}, "", "2001:db8::1", OK, {"2001:DB8:0:0::1"}},
+        {{}, "", "[2001:db8::1]", OK, {"2001:db8::1"}},
+        {{}, "", "2001:db8::2", NO_MATCH, {"2001:db8::1"}},
+        // An IPv4 address is not its IPv4-mapped IPv6 form. Short and hexadecimal IPv4 forms are addresses
+        // (as resolvers read them), so they never match a dNSName spelling them.
+        {{}, "", "::ffff:192.0.2.1", NO_MATCH, {"192.0.2.1"}},
+        {{"192.0.2"}, "", "192.0.2", NO_MATCH, {"192.0.2.0"}},
+        {{}, "", "192.0.2", OK, {"192.0.0.2"}},
+        {{"0x7f.1"}, "", "0x7f.1", NO_MATCH},
+        {{}, "", "0x7f.1", OK, {"127.0.0.1"}},
         // Nothing matches an empty host, not even an empty common name.
         {{"host.example.com"}, "", "", NO_MATCH},
         {{}, "", "", NO_MATCH},
     };
     for (const auto& c : cases) {
-        AltNameParserImpl parser(c.dnsNames, {}, {}, c.commonName);
+        AltNameParserImpl parser(c.dnsNames, c.srvNames, {}, c.commonName, c.ipAddresses);
         EXPECT_EQ(parser.verify(c.host), c.expected)
             << "host '" << c.host << "' dns[0] '" << (c.dnsNames.empty() ? "" : c.dnsNames[0]) << "' cn '"
-            << c.commonName << "'";
+            << c.commonName << "' ip[0] '" << (c.ipAddresses.empty() ? "" : c.ipAddresses[0]) << "'";
     }
 }
 
@@ -143,27 +166,33 @@ TEST(AltNameParserTest, ParsesEveryIdentityKindFromACertificate) {
     spec.srvNames = {"_xmpp-server.example.com"};
     spec.xmppAddresses = {"example.com", "chat.example.com"};
     spec.otherNames = {{"1.3.6.1.4.1.311.20.2.3", "user@example.com"}};
+    spec.dnsNames.push_back("127.0.0.1");
     auto cert = TestPki::makeCert(spec);
 
     oxl::test::LogCapture log;
     AltNameParserImpl parser;
     EXPECT_EQ(parser.parse(cert.x509()), OK);
     EXPECT_EQ(parser.getCommonName(), "cn.example.com");
-    EXPECT_EQ(parser.getDnsNames(), (std::vector<std::string>{"a.example.com", "*.b.example.com"}));
+    EXPECT_EQ(parser.getDnsNames(),
+              (std::vector<std::string>{"a.example.com", "*.b.example.com", "127.0.0.1"}));
+    EXPECT_EQ(parser.getIpAddresses(), std::vector<std::string>{"192.0.2.1"});
     EXPECT_EQ(parser.getSrvNames(), (std::vector<std::string>{"_xmpp-server.example.com"}));
     EXPECT_EQ(parser.getXmppAddresses(), (std::vector<std::string>{"example.com", "chat.example.com"}));
-    EXPECT_TRUE(log.contains("number of Subject Alt Name fields : 7", "oxl.cert.utils"));
+    EXPECT_TRUE(log.contains("number of Subject Alt Name fields : 8", "oxl.cert.utils"));
     EXPECT_TRUE(log.contains("ignoring OID : 1.3.6.1.4.1.311.20.2.3 value : user@example.com"));
-    EXPECT_TRUE(log.contains("ignoring field with type : " + std::to_string(GEN_IPADD)));
 
     EXPECT_EQ(parser.verify("x.b.example.com"), OK);
-    EXPECT_EQ(parser.verify("cn.example.com"), OK);
-    EXPECT_EQ(parser.verify("192.0.2.1"), NO_MATCH);
+    // DNS names are presented, so the common name does not count.
+    EXPECT_EQ(parser.verify("cn.example.com"), NO_MATCH);
+    EXPECT_EQ(parser.verify("192.0.2.1"), OK);
+    // A dNSName spelling an address is no iPAddress name.
+    EXPECT_EQ(parser.verify("127.0.0.1"), NO_MATCH);
     EXPECT_EQ(parser.verifyXmpp("chat.example.com"), OK);
 
     // A second parse starts from scratch instead of appending.
     EXPECT_EQ(parser.parse(cert.x509()), OK);
-    EXPECT_EQ(parser.getDnsNames().size(), 2u);
+    EXPECT_EQ(parser.getDnsNames().size(), 3u);
+    EXPECT_EQ(parser.getIpAddresses().size(), 1u);
 }
 
 TEST(AltNameParserTest, IdentityAvailabilityAndBadInput) {
@@ -186,12 +215,13 @@ TEST(AltNameParserTest, IdentityAvailabilityAndBadInput) {
         EXPECT_TRUE(log.contains("No Identity information available"));
     }
     {
-        // An IP address alone is not an identity this parser knows.
+        // An IP address alone is an identity.
         CertSpec spec = ecSpec();
         spec.ipAddresses = {"127.0.0.1"};
         auto cert = TestPki::makeCert(spec);
         AltNameParserImpl parser;
-        EXPECT_EQ(parser.parse(cert.x509()), CertIdentifierStatus::NO_IDENTITY_INFO_IN_CERT);
+        EXPECT_EQ(parser.parse(cert.x509()), OK);
+        EXPECT_EQ(parser.verify("127.0.0.1"), OK);
     }
     {
         // An XMPP address alone is enough.
@@ -206,18 +236,27 @@ TEST(AltNameParserTest, IdentityAvailabilityAndBadInput) {
     EXPECT_TRUE(log.contains("invalid argument, cert is NULL"));
 }
 
-TEST(AltNameParserTest, NamesHidingAZeroByteAreNotTakenForTheirPrefix) {
+TEST(AltNameParserTest, MalformedNamesAreIgnoredNotCut) {
     CertSpec spec = ecSpec();
-    spec.dnsNames = {std::string("good.example.com\0.evil.org", 26), "plain.example.com"};
+    spec.dnsNames = {std::string("good.example.com\0.evil.org", 26), "caf\xc3\xa9.example.com",
+                     "plain.example.com"};
     spec.commonName = "cn.example.com";
-    spec.xmppAddresses = {std::string("example.com\0tail", 16)};
+    spec.xmppAddresses = {std::string("example.com\0tail", 16), "chat.example.com"};
+    spec.srvNames = {std::string("_xmpp-server.a.example\0.b", 25), "_xmpp-server.b.example"};
+    // Values of the wrong ASN.1 type: an XmppAddr as IA5String, an SRVName as UTF8String.
+    spec.extraOtherNames = {{"1.3.6.1.5.5.7.8.5", "typed.example", V_ASN1_IA5STRING},
+                            {"1.3.6.1.5.5.7.8.7", "_xmpp-server.typed.example", V_ASN1_UTF8STRING}};
     auto cert = TestPki::makeCert(spec);
     AltNameParserImpl parser;
     ASSERT_EQ(parser.parse(cert.x509()), OK);
     EXPECT_EQ(parser.getDnsNames(), std::vector<std::string>{"plain.example.com"});
+    EXPECT_EQ(parser.getXmppAddresses(), std::vector<std::string>{"chat.example.com"});
+    EXPECT_EQ(parser.getSrvNames(), std::vector<std::string>{"_xmpp-server.b.example"});
     EXPECT_EQ(parser.verify("good.example.com"), NO_MATCH);
-    // otherName values are read up to the first zero byte.
-    EXPECT_EQ(parser.getXmppAddresses(), std::vector<std::string>{"example.com"});
+    EXPECT_EQ(parser.verifyXmpp("example.com"), NO_MATCH);
+    EXPECT_EQ(parser.verifyXmpp("a.example"), NO_MATCH);
+    EXPECT_EQ(parser.verifyXmpp("typed.example"), NO_MATCH);
+    EXPECT_EQ(parser.verifyXmpp("b.example"), OK);
 }
 
 TEST(AltNameParserTest, FactoryMakesFreshParsers) {

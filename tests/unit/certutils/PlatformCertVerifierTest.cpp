@@ -1,12 +1,14 @@
 #include <gtest/gtest.h>
 #include <openssl/err.h>
 #include <openssl/x509_vfy.h>
+#include <openssl/x509v3.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <thread>
 
+#include "cert/platform/ChainPolicyChecks.h"
 #include "oxl/cert/platform/OpenSslPlatformCertVerifier.h"
 #include "support/LogCapture.h"
 #include "support/TestPki.h"
@@ -320,41 +322,47 @@ TEST_F(PlatformCertVerifierTest, ConcurrentVerificationsShareOneStore) {
     EXPECT_EQ(wrong.load(), 0);
 }
 
-TEST(PlatformCertVerifierMappingTest, ErrorTable) {
-    using V = OpenSslPlatformCertVerifier;
+TEST(PlatformCertVerifierMappingTest, OnlyOkMeansValid) {
+    for (int code = 1; code < 200; ++code) {
+        EXPECT_NE(OpenSslPlatformCertVerifier::statusForVerifyError(code), CertStatus::VALID) << code;
+    }
+    EXPECT_EQ(OpenSslPlatformCertVerifier::statusForVerifyError(9999), CertStatus::UNKNOWN);
+}
+
+TEST(ChainNameConstraintsTest, DnsSubtreeBoundaries) {
     struct Case {
-        int code;
-        CertStatus::Status expected;
+        std::vector<std::string> permitted;
+        std::vector<std::string> excluded;
+        std::string host;
+        bool within;
     };
     const Case cases[] = {
-        {X509_V_OK, CertStatus::VALID},
-        {X509_V_ERR_CERT_HAS_EXPIRED, CertStatus::EXPIRED},
-        {X509_V_ERR_CERT_NOT_YET_VALID, CertStatus::NO_TIME_VALID},
-        {X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN, CertStatus::UNTRUSTED_ROOT},
-        {X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY, CertStatus::IS_PARTIAL_CHAIN},
-        {X509_V_ERR_CERT_SIGNATURE_FAILURE, CertStatus::INVALID_SIGNATURE},
-        {X509_V_ERR_INVALID_CA, CertStatus::BASIC_CONSTRAINTS},
-        {X509_V_ERR_PATH_LENGTH_EXCEEDED, CertStatus::BASIC_CONSTRAINTS},
-        {X509_V_ERR_NO_ISSUER_PUBLIC_KEY, CertStatus::INVALID_SIGNATURE},
-        {X509_V_ERR_PERMITTED_VIOLATION, CertStatus::INVALID_NAME_CONSTRAINT},
-        {X509_V_ERR_INVALID_PURPOSE, CertStatus::WRONG_USAGE},
-        {X509_V_ERR_CERT_REVOKED, CertStatus::INVALID_REVOKED},
-        {X509_V_ERR_UNABLE_TO_GET_CRL, CertStatus::REVOCATION_STATUS_UNKNOWN},
-        {X509_V_ERR_CRL_HAS_EXPIRED, CertStatus::REVOCATION_OFFLINE},
-        {X509_V_ERR_PATH_LOOP, CertStatus::CERT_TRUST_CYCLIC},
-        {X509_V_ERR_CERT_REJECTED, CertStatus::EXPLICIT_DISTRUST},
-        {X509_V_ERR_UNHANDLED_CRITICAL_EXTENSION, CertStatus::NOT_SUPPORTED_CRITICAL_EXT},
-        {X509_V_ERR_EE_KEY_TOO_SMALL, CertStatus::WEAK_KEY},
-        {X509_V_ERR_OUT_OF_MEM, CertStatus::INTERNAL_ERROR},
-        {X509_V_ERR_UNSPECIFIED, CertStatus::UNKNOWN},
-        {X509_V_ERR_APPLICATION_VERIFICATION, CertStatus::UNKNOWN},
-        {9999, CertStatus::UNKNOWN},
+        {{"corp.example"}, {}, "corp.example", true},
+        {{"corp.example"}, {}, "a.b.CORP.example", true},
+        {{"corp.example"}, {}, "a.corp.example.", true},
+        {{"corp.example"}, {}, "xcorp.example", false},
+        {{"corp.example"}, {}, "corp.example.org", false},
+        {{".corp.example"}, {}, "corp.example", false},
+        {{".corp.example"}, {}, "a.corp.example", true},
+        {{"corp.example", "other.example"}, {}, "a.other.example", true},
+        {{}, {"bank.example"}, "bank.example", false},
+        {{}, {"bank.example"}, "www.bank.example", false},
+        {{}, {"bank.example"}, "notbank.example", true},
+        {{"example"}, {"bank.example"}, "a.bank.example", false},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(V::statusForVerifyError(c.code), c.expected) << c.code;
-    }
-    // Only X509_V_OK means valid.
-    for (int code = 1; code < 200; ++code) {
-        EXPECT_NE(V::statusForVerifyError(code), CertStatus::VALID) << code;
+        CertSpec spec;
+        spec.commonName = "constrained";
+        spec.isCa = true;
+        spec.keyUsage = KU_KEY_CERT_SIGN;
+        spec.key = ec();
+        spec.permittedDnsSubtrees = c.permitted;
+        spec.excludedDnsSubtrees = c.excluded;
+        auto ca = TestPki::makeCert(spec);
+        auto* nc = static_cast<NAME_CONSTRAINTS*>(
+            X509_get_ext_d2i(ca.x509(), NID_name_constraints, nullptr, nullptr));
+        ASSERT_NE(nc, nullptr);
+        EXPECT_EQ(chain::dnsNameWithin(c.host, nc), c.within) << c.host;
+        NAME_CONSTRAINTS_free(nc);
     }
 }

@@ -59,6 +59,14 @@ class CountingPlatformVerifier : public PlatformCertVerifier {
         ++calls;
         return inner_->verifyCertificate(cert);
     }
+    Statuses verifyForHostNames(const X509_STORE_CTX* ctx, const std::vector<std::string>& names) override {
+        ++calls;
+        return inner_->verifyForHostNames(ctx, names);
+    }
+    Statuses verifyForHostNames(const X509* cert, const std::vector<std::string>& names) override {
+        ++calls;
+        return inner_->verifyForHostNames(cert, names);
+    }
     std::atomic<int> calls{0};
 
   private:
@@ -193,10 +201,7 @@ TEST_F(CertVerifierTest, ChainVerificationOutcomes) {
          "",
          KUR::SUCCESS},
         {"wildcard is one label only",
-         spec([](CertSpec& s) {
-             s.dnsNames = {"*.example.com"};
-             s.commonName.clear();
-         }),
+         spec([](CertSpec& s) { s.dnsNames = {"*.example.com"}; }),
          false,
          true,
          nullptr,
@@ -272,6 +277,7 @@ TEST_F(CertVerifierTest, ChainVerificationOutcomes) {
          IS::SUCCESS,
          "host.example.com",
          KUR::SUCCESS},
+        // Strict X.509 rules also refuse keyCertSign on a certificate that is not a CA.
         {"keyCertSign only",
          spec([](CertSpec& s) { s.keyUsage = KU_KEY_CERT_SIGN; }),
          false,
@@ -279,7 +285,7 @@ TEST_F(CertVerifierTest, ChainVerificationOutcomes) {
          nullptr,
          {"host.example.com"},
          CertResult::FAILURE,
-         {S::WRONG_USAGE},
+         {S::BASIC_CONSTRAINTS, S::WRONG_USAGE},
          IS::SUCCESS,
          "host.example.com",
          KUR::NO_MATCHING_BASIC_KEY_USAGE_FOUND},
@@ -308,7 +314,7 @@ TEST_F(CertVerifierTest, ChainVerificationOutcomes) {
          "host.example.com",
          KUR::SUCCESS},
         {"wrong usage ignored by policy",
-         spec([](CertSpec& s) { s.keyUsage = KU_KEY_CERT_SIGN; }),
+         spec([](CertSpec& s) { s.keyUsage = KU_DATA_ENCIPHERMENT; }),
          false,
          true,
          IgnoreInvalidCertConditionPolicy::IGNORE_WRONG_KEY_USAGE_ERRORS_POLICY,
@@ -440,13 +446,59 @@ TEST_F(CertVerifierTest, FipsModeRejectsWeakKeysAndKeepsThemRejected) {
     ASSERT_TRUE(stored);
     EXPECT_EQ(stored->ignoredStatuses(),
               (Statuses{S::NO_REVOCATION_CHECK, S::REVOCATION_OFFLINE, S::REVOCATION_STATUS_UNKNOWN}));
-    EXPECT_EQ(verifier_->verifyCertificate(ctx.get(), "host.example.com").invalidReasons,
-              Statuses{S::WEAK_KEY});
+    oxl::common::FipsUtils::setFipsEnabledOverride(std::nullopt);
+}
 
-    // Outside FIPS mode the same policy is stored as given.
-    oxl::common::FipsUtils::setFipsEnabledOverride(false);
-    verifier_->addPolicy(everything);
-    EXPECT_EQ(verifier_->getPolicy(Policy::PolicyNature::IGNORE_INVALID_CERT_CONDITION), everything);
+TEST_F(CertVerifierTest, FipsModeNeverIgnoresWeakKeysOrWrongUsage) {
+    using P = IgnoreInvalidCertConditionPolicy;
+    CertSpec weakSpec = serverSpec("host.example.com");
+    weakSpec.key = KeySpec{KeyType::RSA, 1024};
+    TestCert weak = leaf(weakSpec);
+    CertSpec usageSpec = serverSpec("host.example.com");
+    usageSpec.keyUsage = KU_DATA_ENCIPHERMENT;
+    TestCert wrongUsage = leaf(usageSpec);
+    struct Case {
+        const char* name;
+        std::shared_ptr<P> policy;
+        bool fipsWhenAdded;
+        bool fipsWhenVerifying;
+        const TestCert* cert;
+        Statuses expected;  // empty: accepted, the policy removed every reason
+    };
+    const Case cases[] = {
+        {"exactly the weak-key policy", P::IGNORE_WEAK_KEY_ERRORS_POLICY, true, true, &weak, {S::WEAK_KEY}},
+        {"exactly the wrong-usage policy",
+         P::IGNORE_WRONG_KEY_USAGE_ERRORS_POLICY,
+         true,
+         true,
+         &wrongUsage,
+         {S::WRONG_USAGE}},
+        {"added before FIPS mode began", P::IGNORE_WEAK_KEY_ERRORS_POLICY, false, true, &weak, {S::WEAK_KEY}},
+        {"wrong usage, added before FIPS mode began",
+         P::IGNORE_WRONG_KEY_USAGE_ERRORS_POLICY,
+         false,
+         true,
+         &wrongUsage,
+         {S::WRONG_USAGE}},
+        {"outside FIPS mode the policy works",
+         P::IGNORE_WRONG_KEY_USAGE_ERRORS_POLICY,
+         false,
+         false,
+         &wrongUsage,
+         {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto verifier = std::make_shared<CertVerifier>(platform_);
+        oxl::common::FipsUtils::setFipsEnabledOverride(c.fipsWhenAdded);
+        verifier->addPolicy(c.policy);
+        oxl::common::FipsUtils::setFipsEnabledOverride(c.fipsWhenVerifying);
+        VerificationContext ctx(c.cert->x509(), {inter_.x509()});
+        CertResult r = verifier->verifyCertificate(ctx.get(), "host.example.com");
+        EXPECT_EQ(r.invalidReasons, c.expected) << r;
+        EXPECT_EQ(r.result, c.expected.empty() ? CertResult::SUCCESS : CertResult::FAILURE) << r;
+    }
+    oxl::common::FipsUtils::setFipsEnabledOverride(std::nullopt);
 }
 
 TEST_F(CertVerifierTest, RevocationFromCrls) {

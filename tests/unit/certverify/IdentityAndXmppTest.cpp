@@ -87,6 +87,8 @@ class XmppCertVerifierTest : public ::testing::Test {
     TestCert cert(std::function<void(CertSpec&)> fill) const {
         CertSpec spec;
         spec.key = KeySpec{KeyType::EC, 256};
+        // A subject, so that a non-critical subjectAltName is allowed (RFC 5280 4.2.1.6).
+        spec.organization = "xmpp tests";
         fill(spec);
         return TestPki::makeCert(spec, &root_);
     }

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 
 #include "support/RunTool.h"
 #include "support/TestPki.h"
@@ -51,6 +52,7 @@ TEST(VerifyCertCommandTest, VerifiesBundlesAndReportsTheResult) {
     expiredSpec.notAfterOffsetSeconds = -3600;
     TestCert expired = TestPki::makeCert(expiredSpec, &inter);
     CertSpec xmppSpec;
+    xmppSpec.organization = "chat";
     xmppSpec.xmppAddresses = {"chat.example"};
     xmppSpec.key = KeySpec{KeyType::EC, 256};
     TestCert xmpp = TestPki::makeCert(xmppSpec, &inter);
@@ -63,6 +65,20 @@ TEST(VerifyCertCommandTest, VerifiesBundlesAndReportsTheResult) {
     const std::string text = pki.writeText("notes.pem", "just some text\n");
     const std::string garbage =
         pki.writeText("broken.pem", "-----BEGIN CERTIFICATE-----\nAAAA\n-----END CERTIFICATE-----\n");
+    // A good chain with a broken block in the middle, and one with a key where a certificate belongs.
+    const std::string goodPem = good.certPem();
+    const std::string interPem = inter.certPem();
+    const std::string brokenMiddle =
+        pki.writeText("broken-middle.pem",
+                      goodPem + "-----BEGIN CERTIFICATE-----\nAAAA\n-----END CERTIFICATE-----\n" + interPem);
+    const std::string withKey = pki.writeText("with-key.pem", goodPem + good.keyPem() + interPem);
+    const std::string unterminated = pki.writeText("unterminated.pem", goodPem + interPem.substr(0, 100));
+    const std::string revokingCrl =
+        pki.writeCrl("revoking.crl", TestPki::makeCrl(inter, {good.x509()}).get());
+    const std::string emptyCrl = pki.writeCrl("empty.crl", TestPki::makeCrl(inter, {}).get());
+    const std::string notACrl = pki.writeCertificates("not-a-crl.pem", {root.x509()});
+    const std::string now = std::to_string(static_cast<long long>(std::time(nullptr)));
+    const std::string inFortyDays = std::to_string(static_cast<long long>(std::time(nullptr)) + 40L * 86400);
 
     struct Case {
         const char* name;
@@ -94,6 +110,31 @@ TEST(VerifyCertCommandTest, VerifiesBundlesAndReportsTheResult) {
         {"unknown policy", goodChain + " --host host.example.com --policy maybe", 2, ""},
         {"mandatory with xmpp", xmppChain + " --xmpp --host chat.example --mandatory chat.example", 2, ""},
         {"two files", goodChain + " " + leafOnly + " --host host.example.com", 2, ""},
+        // Revocation lists, depth and time.
+        {"revoked by a CRL", goodChain + " --host host.example.com --crl " + revokingCrl + " " + trust, 1,
+         "INVALID_REVOKED"},
+        {"CRL without the leaf", goodChain + " --host host.example.com --crl " + emptyCrl + " " + trust, 0,
+         "[result : SUCCESS"},
+        {"a certificate given as a CRL",
+         goodChain + " --host host.example.com --crl " + notACrl + " " + trust, 2, ""},
+        {"depth 0 refuses an intermediate", goodChain + " --host host.example.com --max-depth 0 " + trust, 1,
+         "INVALID_CHAIN"},
+        {"depth 1 allows one", goodChain + " --host host.example.com --max-depth 1 " + trust, 0,
+         "[result : SUCCESS"},
+        {"depth that is no number", goodChain + " --host host.example.com --max-depth one " + trust, 2, ""},
+        {"negative depth", goodChain + " --host host.example.com --max-depth -1 " + trust, 2, ""},
+        {"verified now", goodChain + " --host host.example.com --at " + now + " " + trust, 0,
+         "[result : SUCCESS"},
+        {"verified in forty days", goodChain + " --host host.example.com --at " + inFortyDays + " " + trust,
+         1, "EXPIRED"},
+        {"time that is no number", goodChain + " --host host.example.com --at 12x " + trust, 2, ""},
+        // Files that cannot be read are refused, not skipped.
+        {"a directory", pki.dir() + " --host host.example.com", 2, ""},
+        {"a device", "/dev/null --host host.example.com", 2, ""},
+        {"a directory as trust", goodChain + " --host host.example.com --trust " + pki.dir(), 2, ""},
+        {"a broken block between good ones", brokenMiddle + " --host host.example.com " + trust, 2, ""},
+        {"a key among the certificates", withKey + " --host host.example.com " + trust, 2, ""},
+        {"a block without its end", unterminated + " --host host.example.com " + trust, 2, ""},
     };
     for (const auto& c : cases) {
         ToolRun r = run(c.arguments);

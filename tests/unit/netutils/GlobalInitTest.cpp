@@ -3,6 +3,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -237,6 +239,32 @@ TEST_F(GlobalInitTest, ConcurrentCallersSetUpOpenSslOnce) {
     EXPECT_EQ(logs.count(BANNER_TITLE), 1u);
     EXPECT_GE(rec_.curlInits.load(), 1);
     cleanup();
+}
+
+TEST(GlobalInitDeathTest, LibcurlInitialisedElsewhereFirstIsAnErrorUntilItIsReleased) {
+    // A fresh process: libcurl's own initialisation state cannot be undone inside this one.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            // Someone else initialises libcurl first, with the heap's functions: ours would be ignored.
+            curl_global_init(CURL_GLOBAL_ALL);
+            oxl::test::LogCapture logs;
+            const int first = nu::GlobalInit();
+            const int again = nu::GlobalInit();
+            const size_t errors = logs.count("memory callbacks", "oxl.netutils");
+            // Once the other user has released libcurl, initialisation with the callbacks succeeds.
+            curl_global_cleanup();
+            const size_t blocksBefore = nu::libCurlBlocksInUse();
+            const int released = nu::GlobalInit();
+            curl_slist* list = curl_slist_append(nullptr, "tracked");
+            const size_t blocksDuring = nu::libCurlBlocksInUse();
+            curl_slist_free_all(list);
+            std::fprintf(stderr, "first=%d again=%d errors=%zu released=%d tracked=%d\n", first, again,
+                         errors, released, blocksDuring > blocksBefore ? 1 : 0);
+            std::fflush(stderr);
+            std::_Exit(0);
+        },
+        ::testing::ExitedWithCode(0), "first=-1 again=-1 errors=2 released=0 tracked=1");
 }
 
 TEST(OpenSslLockingCallbackTest, OneMutexPerLockNumberMadeLazilyAndDestroyedAtCleanup) {

@@ -150,6 +150,43 @@ TEST_F(BackgroundTimerTest, FiresAtDueTimeAndCanBeReplacedOrCancelled) {
     EXPECT_EQ(1, callback->calls.load());
 }
 
+class TimedCallback : public oxl::common::BackgroundTimerCallback {
+  public:
+    void onTimerExpired() override {
+        std::lock_guard lock(mutex_);
+        if (calls_++ == 0) {
+            firstCall_ = std::chrono::steady_clock::now();
+        }
+    }
+    int calls() {
+        std::lock_guard lock(mutex_);
+        return calls_;
+    }
+    std::chrono::steady_clock::time_point firstCall() {
+        std::lock_guard lock(mutex_);
+        return firstCall_;
+    }
+
+  private:
+    std::mutex mutex_;
+    int calls_ = 0;
+    std::chrono::steady_clock::time_point firstCall_;
+};
+
+TEST_F(BackgroundTimerTest, TimerLongerThanOneArmingFiresOnlyAtItsDueTime) {
+    // The longest arming cut from 49.7 days to 150 ms: a one-second timer takes seven steps.
+    auto callback = std::make_shared<TimedCallback>();
+    const auto start = std::chrono::steady_clock::now();
+    auto timer = std::make_shared<oxl::common::BackgroundTimerImpl>(
+        callback, 1s, [] { return std::chrono::system_clock::now(); }, 150ms);
+    ASSERT_TRUE(waitFor([&] { return callback->calls() == 1; }));
+    EXPECT_GE(callback->firstCall() - start, 1s) << "fired before its due time";
+    EXPECT_TRUE(timer->isExpired());
+    std::this_thread::sleep_for(400ms);  // more steps pass
+    EXPECT_EQ(1, callback->calls());
+    timer->killTimer();
+}
+
 TEST_F(BackgroundTimerTest, ZeroDurationIsNeverArmedButExpiresOnWake) {
     LogCapture logs;
     auto callback = std::make_shared<CountingCallback>();

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <climits>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -55,6 +57,39 @@ TEST(EventTest, TimedWaitEdges) {
     EXPECT_FALSE(event.wait(0));
 }
 
+TEST(EventTest, HugeTimeoutsWaitForTheSignal) {
+    // Anything past the clock's range (about 292 years) must mean "wait", not "already expired".
+    struct Shared {
+        oxl::Event event{true};
+        oxl::Mutex mutex;
+        oxl::Condition condition;
+        bool notified = false;
+    };
+    for (const long timeoutMs : {LONG_MAX, LONG_MAX / 2, 9300000000000L, 2147483648L}) {
+        SCOPED_TRACE(timeoutMs);
+        auto shared = std::make_shared<Shared>();
+        auto waited =
+            oxl::test::runDetached([shared, timeoutMs] { EXPECT_TRUE(shared->event.wait(timeoutMs)); });
+        EXPECT_EQ(std::future_status::timeout, waited.wait_for(150ms)) << "returned without the signal";
+        shared->event.set();
+        ASSERT_EQ(std::future_status::ready, waited.wait_for(20s));
+
+        auto conditionWaited = oxl::test::runDetached([shared, timeoutMs] {
+            oxl::ScopedLock lock(shared->mutex);
+            while (!shared->notified) {
+                ASSERT_EQ(0, shared->condition.wait(shared->mutex, timeoutMs)) << "timed out at once";
+            }
+        });
+        EXPECT_EQ(std::future_status::timeout, conditionWaited.wait_for(150ms));
+        {
+            oxl::ScopedLock lock(shared->mutex);
+            shared->notified = true;
+            shared->condition.notifyAll();
+        }
+        ASSERT_EQ(std::future_status::ready, conditionWaited.wait_for(20s));
+    }
+}
+
 class NameProbe : public oxl::Runnable {
   public:
     void run() override {
@@ -103,6 +138,26 @@ TEST(ThreadTest, JoinFromOwnThreadFailsInsteadOfHanging) {
     ASSERT_TRUE(waitFor([&] { return !thread.isRunning(); }));
     EXPECT_EQ(0, thread.join());
     EXPECT_EQ(1, self.result);
+}
+
+// Destroys the Thread that runs it, as the last owner of a reactor dropped inside its handler does.
+class DestroysItsThread : public oxl::Runnable {
+  public:
+    void run() override {
+        thread.reset();
+        destroyed.set();
+    }
+    std::unique_ptr<oxl::Thread> thread;
+    oxl::Event destroyed{false};
+};
+
+TEST(ThreadTest, ThreadDestroyedByItsOwnRunnableIsDetachedAndNotTouchedAgain) {
+    auto runnable = std::make_shared<DestroysItsThread>();
+    runnable->thread = std::make_unique<oxl::Thread>("selfdestroying");
+    ASSERT_EQ(0, runnable->thread->start(runnable.get()));
+    ASSERT_TRUE(runnable->destroyed.wait(20000));
+    // Detached rather than joined: the system thread ends on its own.
+    EXPECT_TRUE(waitFor([] { return oxl::test::countThreadsNamed("selfdestroying") == 0; }));
 }
 
 TEST(WaiterTest, CountsStepsUntilExpired) {

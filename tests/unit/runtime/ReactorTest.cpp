@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <sstream>
@@ -43,9 +44,18 @@ class OtherEvent : public oxl::common::Reactor::Event {
     std::string toString() const override { return "other"; }
 };
 
+// Runs its action inside the handler.
+class ActionEvent : public oxl::common::Reactor::Event {
+  public:
+    explicit ActionEvent(std::function<void()> action) : action(std::move(action)) { ++liveEvents; }
+    ~ActionEvent() override { --liveEvents; }
+    std::string toString() const override { return "action"; }
+    std::function<void()> action;
+};
+
 class RecordingReactor : public oxl::common::Reactor {
   public:
-    RecordingReactor() : Reactor("TestReactor") {}
+    explicit RecordingReactor(const std::string& name = "TestReactor") : Reactor(name) {}
     ~RecordingReactor() override { stop(); }
 
     void start() { startServingThread(); }
@@ -64,6 +74,15 @@ class RecordingReactor : public oxl::common::Reactor {
   protected:
     void processEvent(const Event* event) override {
         std::unique_ptr<const Event> owned(event);
+        if (const auto* action = dynamic_cast<const ActionEvent*>(event)) {
+            {
+                std::lock_guard lock(mutex_);
+                processed_.push_back("action");
+            }
+            // The action may destroy this reactor: nothing of it is used afterwards.
+            action->action();
+            return;
+        }
         const auto* label = dynamic_cast<const LabelEvent*>(event);
         if (label && label->gate) {
             entered.set();
@@ -149,6 +168,49 @@ TEST(ReactorTest, StopTwiceAndEventsAfterStopAreNeverProcessed) {
         EXPECT_EQ(2, reactor.drop()) << "only the two pending events are still held; the late one is gone";
     }
     EXPECT_EQ(0, liveEvents.load()) << "unprocessed events leaked";
+}
+
+TEST(ReactorTest, StopFromItsOwnHandlerTakesEffectAfterThatEvent) {
+    LogCapture logs;
+    RecordingReactor reactor;
+    reactor.start();
+    oxl::Event gate(false);
+    bool stoppedLoggedInHandler = true;
+    reactor.enqueue(new ActionEvent([&] {
+        gate.wait();
+        reactor.stop();
+        stoppedLoggedInHandler = logs.contains("Reactor has stopped");
+    }));
+    reactor.enqueue(new LabelEvent("queued before the stop"));
+    gate.set();
+    ASSERT_TRUE(waitFor([&] { return logs.contains("Reactor event loop has exited"); }));
+    EXPECT_FALSE(stoppedLoggedInHandler) << "reported stopped while its own handler was still running";
+    EXPECT_EQ(std::vector<std::string>{"action"}, reactor.processed());
+    reactor.stop();
+    EXPECT_EQ(1u, logs.count("Reactor has stopped"));
+    EXPECT_EQ(0u, oxl::test::countThreadsNamed("TestReactor"));
+}
+
+TEST(ReactorTest, LastOwnerMayDropTheReactorInsideItsHandler) {
+    LogCapture logs;
+    auto owner = std::make_shared<RecordingReactor>("DroppedReactor");
+    owner->start();
+    oxl::Event gate(false);
+    oxl::Event dropped(false);
+    bool stoppedLoggedInHandler = true;
+    owner->enqueue(new ActionEvent([&] {
+        gate.wait();
+        owner.reset();  // destroys the reactor on its own thread
+        stoppedLoggedInHandler = logs.contains("Reactor has stopped");
+        dropped.set();
+    }));
+    owner->enqueue(new LabelEvent("never processed"));
+    gate.set();
+    ASSERT_TRUE(dropped.wait(20000));
+    EXPECT_FALSE(stoppedLoggedInHandler);
+    EXPECT_TRUE(waitFor([] { return oxl::test::countThreadsNamed("DroppedReactor") == 0; }));
+    EXPECT_TRUE(waitFor([] { return liveEvents.load() == 0; })) << "queued or handled events leaked";
+    EXPECT_TRUE(logs.contains("Reactor event loop has exited"));
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <future>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -66,6 +68,18 @@ inline bool waitFor(const std::function<bool()>& condition,
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return true;
+}
+
+// Runs work on a detached thread. A test that finds it still running after its limit reports a hang
+// instead of becoming one (whatever the blocked thread uses must then be left alive).
+inline std::future<void> runDetached(std::function<void()> work) {
+    auto done = std::make_shared<std::promise<void>>();
+    std::future<void> future = done->get_future();
+    std::thread([work = std::move(work), done] {
+        work();
+        done->set_value();
+    }).detach();
+    return future;
 }
 
 // Number of threads of this process whose name is exactly `name` (as cut to 15 bytes).

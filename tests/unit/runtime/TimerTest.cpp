@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -141,6 +142,54 @@ TEST(TimerTest, SlowCallbackDoesNotDelayAnotherTimer) {
     slow.release.set();
     slow.killTimer();
     quick.killTimer();
+}
+
+// Blocks in onTimer() until released, then uses the timer service (arms or kills another timer).
+class ChainingTimer : public oxl::Timer {
+  public:
+    explicit ChainingTimer(std::function<void()> action) : action_(std::move(action)) {}
+    void onTimer() override {
+        entered.set();
+        release.wait();
+        action_();
+    }
+    oxl::Event entered{true};
+    oxl::Event release{false};
+
+  private:
+    std::function<void()> action_;
+};
+
+TEST(TimerTest, KillWaitingForACallbackLetsThatCallbackUseOtherTimers) {
+    struct Case {
+        const char* name;
+        bool armOtherFirst;
+        void (*action)(ProbeTimer& other);
+    };
+    const Case cases[] = {
+        {"callback arms another timer", false, [](ProbeTimer& other) { other.setTimer(60000); }},
+        {"callback kills another timer", true, [](ProbeTimer& other) { other.killTimer(); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        // Heap objects, left behind on a deadlock: the blocked threads still refer to them.
+        auto* other = new ProbeTimer();
+        if (c.armOtherFirst) {
+            ASSERT_EQ(0, other->setTimer(60000));
+        }
+        auto* timer = new ChainingTimer([other, action = c.action] { action(*other); });
+        ASSERT_EQ(0, timer->setTimer(5));
+        ASSERT_TRUE(timer->entered.wait(20000));
+        auto killed = oxl::test::runDetached([timer] { timer->killTimer(); });
+        std::this_thread::sleep_for(100ms);  // the kill is now waiting for the running callback
+        timer->release.set();
+        ASSERT_EQ(std::future_status::ready, killed.wait_for(20s))
+            << "killTimer() and the callback deadlocked";
+        EXPECT_FALSE(timer->isSet());
+        other->killTimer();
+        delete timer;
+        delete other;
+    }
 }
 
 // Kills and destroys itself from inside its own onTimer().

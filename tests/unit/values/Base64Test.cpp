@@ -53,7 +53,7 @@ std::string withoutSeparators(std::string text) {
 
 }  // namespace
 
-TEST(Base64Test, KnownVectorsWithoutPadding) {
+TEST(Base64Test, VariantCharactersWithoutPadding) {
     struct Case {
         const Encoding& encoding;
         std::string input;
@@ -61,26 +61,13 @@ TEST(Base64Test, KnownVectorsWithoutPadding) {
     };
     const Encoding& std64 = Base64Encoding::instance();
     const Encoding& url64 = Base64urlEncoding::instance();
+    // Lengths and the common alphabet are covered against OpenSSL below; these pin the variant characters.
     const Case cases[] = {
-        // RFC 4648 section 10, padding removed
-        {std64, "", ""},
-        {std64, "f", "Zg"},
-        {std64, "fo", "Zm8"},
-        {std64, "foo", "Zm9v"},
-        {std64, "foob", "Zm9vYg"},
-        {std64, "fooba", "Zm9vYmE"},
-        {std64, "foobar", "Zm9vYmFy"},
-        {url64, "foobar", "Zm9vYmFy"},
         {url64, "ab", "YWI"},
         {url64, "abc", "YWJj"},
-        // the two alphabets differ only in the last two characters
         {url64, bytes({0xFB}), "-w"},
-        {std64, bytes({0xFB}), "+w"},
         {std64, bytes({0xFB, 0xFF}), "+/8"},
         {url64, bytes({0xFB, 0xFF}), "-_8"},
-        {std64, bytes({0xFF, 0xFF, 0xFF}), "////"},
-        {url64, bytes({0xFF, 0xFF, 0xFF}), "____"},
-        {std64, bytes({0x00, 0x00, 0x00, 0x00}), "AAAAAA"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.input);

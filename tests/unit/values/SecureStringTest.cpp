@@ -45,6 +45,31 @@ TEST(SecureStringTest, RoundTrips) {
     }
 }
 
+TEST(SecureStringTest, StoredBytesHideTheTextAndDifferBetweenStores) {
+    const std::string texts[] = {
+        "a",
+        "password",
+        std::string(16, 'k'),
+        "X-Auth=0123456789abcdef; a session token",
+        binaryText(),
+        std::string(4096, 'x'),
+    };
+    for (const auto& text : texts) {
+        SCOPED_TRACE(text.size());
+        const auto first = SecureString(text).cipherTextForTesting();
+        const auto second = SecureString(text).cipherTextForTesting();
+        ASSERT_GE(first.size(), text.size());
+        EXPECT_NE(first, second) << "the same text stored twice gave the same bytes";
+        const std::string stored(first.begin(), first.end());
+        EXPECT_NE(stored.substr(0, text.size()), text);
+        // No 8-byte piece of the text survives (a chance match in random bytes is about 2^-64 per place).
+        for (size_t i = 0; i + 8 <= text.size(); i += 8) {
+            ASSERT_EQ(stored.find(text.substr(i, 8)), std::string::npos) << "clear text at offset " << i;
+        }
+    }
+    EXPECT_TRUE(SecureString().cipherTextForTesting().empty());
+}
+
 TEST(SecureStringTest, EmptyInputsStoreNothing) {
     const SecureString cases[] = {
         SecureString(),

@@ -81,11 +81,13 @@ class BaseCertVerifier : public oxl::common::PolicyDriven {
     bool parseCert(const X509* cert, const std::shared_ptr<AltNameParser>& altNames,
                    const std::shared_ptr<KeyUsageParser>& keyUsage,
                    const std::shared_ptr<KeyStrengthParser>& keyStrength);
+    // `matchedNames` receives the identifiers the certificate was matched for.
     CertResult checkCertificate(const std::shared_ptr<AltNameParser>& altNames,
                                 const std::shared_ptr<KeyUsageParser>& keyUsage,
                                 const std::shared_ptr<KeyStrengthParser>& keyStrength,
-                                const Identity& identity);
-    CertResult checkIdentity(const std::shared_ptr<AltNameParser>& parser, const Identity& identity);
+                                const Identity& identity, std::vector<std::string>& matchedNames);
+    CertResult checkIdentity(const std::shared_ptr<AltNameParser>& parser, const Identity& identity,
+                             std::vector<std::string>& matchedNames);
     CertIdentifierStatus checkIdentifiers(const std::shared_ptr<AltNameParser>& parser,
                                           const std::vector<std::string>& identifiers);
     static CertResult checkKeyUsage(const std::shared_ptr<KeyUsageParser>& parser);

@@ -21,7 +21,8 @@ class CertificateValidityCache {
 
     static void addAcceptedValidCertificate(const X509* cert);
     static void addAcceptedValidCertificate(const std::string& fingerprint);
-    // Add reasons to the certificate's entry, creating it when needed.
+    // Add reasons to the certificate's entry, creating it when needed. A set holding INVALID_REVOKED is never
+    // added to the accepted cache.
     static void addAcceptedInvalidCertificate(const X509* cert, CertStatus::Status status);
     static void addAcceptedInvalidCertificate(const std::string& fingerprint,
                                               const std::set<CertStatus::Status>& statuses);
@@ -46,6 +47,10 @@ class CertificateValidityCache {
 
     // True when the certificate is in the accepted valid or the accepted invalid cache.
     static bool verifyAcceptedCertificate(const X509* cert);
+
+    // The key of a decision that holds only for one host (one whose reasons include a name mismatch): the
+    // fingerprint followed by "for " and the host in lower case. Empty for an empty fingerprint.
+    static std::string hostScopedKey(const std::string& fingerprint, const std::string& host);
 
     // Forgets everything.
     static void clear();

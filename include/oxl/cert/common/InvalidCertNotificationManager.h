@@ -15,6 +15,7 @@
 #include "oxl/cert/utils/CertEnumerations.h"
 #include "oxl/cert/utils/CertStatus.h"
 #include "oxl/common/PolicyDriven.h"
+#include "oxl/runtime/TestHook.h"
 
 namespace oxl {
 class Event;
@@ -77,7 +78,7 @@ class InvalidCertNotificationManager : public oxl::common::PolicyDriven {
     virtual void rejectInvalidCert(const std::string& fingerprint);
 
     // Aborts every waiting prompt and forgets all requests and responses.
-    void clearForTesting();
+    OXL_TEST_HOOK void clearForTesting();
 
   protected:
     InvalidCertNotificationManager();
@@ -102,7 +103,9 @@ class InvalidCertNotificationManager : public oxl::common::PolicyDriven {
     // Records the outcome in the cache (when allowed), forgets the request and wakes its waiters.
     void completeRequest(const std::shared_ptr<Request>& request, Outcome outcome,
                          const CertificateCacheAccessor& accessor);
-    bool canDecisionBePersisted() const;
+    // The manager's own persist-decision policy and the asking verifier's (carried by the accessor) must
+    // both allow it; with neither, decisions are persisted.
+    bool canDecisionBePersisted(const CertificateCacheAccessor& accessor) const;
     // The registered listener; throws std::logic_error (after logging `failureText`) when there is none.
     std::shared_ptr<InvalidCertListener> requireListener(const char* failureText) const;
     void answer(const std::string& fingerprint, bool accepted,

@@ -17,9 +17,18 @@ class OpenSslPlatformCertVerifier : public PlatformCertVerifier {
 
     std::set<CertStatus::Status> verifyCertificate(const X509_STORE_CTX* ctx) override;
     std::set<CertStatus::Status> verifyCertificate(const X509* cert) override;
+    std::set<CertStatus::Status> verifyForHostNames(const X509_STORE_CTX* ctx,
+                                                    const std::vector<std::string>& hostNames) override;
+    std::set<CertStatus::Status> verifyForHostNames(const X509* cert,
+                                                    const std::vector<std::string>& hostNames) override;
 
     const PlatformTrustSettings& getSettings() const { return settings_; }
 
+    // Chains are checked with strict X.509 rules (X509_V_FLAG_X509_STRICT) at OpenSSL security level 1 (2
+    // in FIPS mode). Beyond X509_verify_cert, a CA whose extended key usage allows neither serverAuth nor
+    // anyExtendedKeyUsage makes the chain UNTRUSTED_ROOT (not valid for server authentication, as the chain
+    // engine reports it), and a host name outside a CA's DNS name constraints counts as PERMITTED_VIOLATION.
+    //
     // The reason an X509_V_ERR_* code stands for:
     //   VALID                      X509_V_OK
     //   EXPIRED                    CERT_HAS_EXPIRED
@@ -77,7 +86,10 @@ class OpenSslPlatformCertVerifier : public PlatformCertVerifier {
     // The trust store, built on first use and kept; null when it cannot be built (retried next time).
     X509_STORE* store();
     // `source` is the handshake's context whose untrusted certificates help build the path, or null.
-    std::set<CertStatus::Status> verify(const X509* leaf, const X509_STORE_CTX* source);
+    std::set<CertStatus::Status> verify(const X509* leaf, const X509_STORE_CTX* source,
+                                        const std::vector<std::string>& hostNames);
+    // Strict checks, security level, verification time and depth of one verification.
+    void applyParameters(X509_STORE_CTX* ctx) const;
 
     PlatformTrustSettings settings_;
     std::mutex storeMutex_;

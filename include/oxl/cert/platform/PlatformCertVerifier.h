@@ -3,7 +3,9 @@
 
 #include <openssl/types.h>
 
+#include <ctime>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -22,6 +24,10 @@ struct PlatformTrustSettings {
     // With CRLs: false checks the leaf only, true every certificate of the chain (the root included, so
     // the host must then supply a CRL from every issuer).
     bool checkWholeChainRevocation = false;
+    // The moment the chain must be valid at (seconds since the epoch); unset: the time of each verification.
+    std::optional<std::time_t> verificationTime;
+    // Most intermediate CA certificates between the leaf and the trust anchor; negative: OpenSSL's limit.
+    int maxIntermediates = -1;
 };
 
 class PlatformCertVerifier {
@@ -34,6 +40,15 @@ class PlatformCertVerifier {
     virtual std::set<CertStatus::Status> verifyCertificate(const X509_STORE_CTX* ctx) = 0;
     // The same for a certificate alone.
     virtual std::set<CertStatus::Status> verifyCertificate(const X509* cert) = 0;
+
+    // The same checks, and in addition each of `hostNames` (the DNS names the certificate was matched for,
+    // by whatever route: dNSName, wildcard, common name, SRVName or XmppAddr) must lie inside the DNS name
+    // constraints of every CA of the chain; a name outside them adds INVALID_NAME_CONSTRAINT. The default
+    // ignores the names.
+    virtual std::set<CertStatus::Status> verifyForHostNames(const X509_STORE_CTX* ctx,
+                                                            const std::vector<std::string>& hostNames);
+    virtual std::set<CertStatus::Status> verifyForHostNames(const X509* cert,
+                                                            const std::vector<std::string>& hostNames);
 
     // A new verifier of this platform using the process-wide trust settings.
     static std::shared_ptr<PlatformCertVerifier> createInstance();

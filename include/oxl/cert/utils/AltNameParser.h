@@ -1,5 +1,5 @@
-// The identities a server certificate claims (dNSName, SRVName and XmppAddr alternative names, subject common
-// name) and the matching of reference identifiers against them.
+// The identities a server certificate claims (dNSName, iPAddress, SRVName and XmppAddr alternative names,
+// subject common name) and the matching of reference identifiers against them.
 #pragma once
 
 #include <openssl/types.h>
@@ -19,13 +19,18 @@ class AltNameParser {
     virtual CertIdentifierStatus::Status parse(const X509* cert) = 0;
     // XMPP rules: an XmppAddr equal to the domain, an SRVName "_xmpp-server.<domain>", then verify(domain).
     virtual CertIdentifierStatus::Status verifyXmpp(const std::string& domain) = 0;
-    // DNS rules (ASCII case-insensitive): every dNSName exactly or by a one-label wildcard, then the common
-    // name the same way. SUCCESS or NO_MATCH_FOUND.
+    // An IP literal (IPv4, or IPv6 with or without brackets) matches only an iPAddress name with the same
+    // bytes. Any other reference is a DNS name (ASCII case-insensitive, one trailing dot ignored): every
+    // dNSName exactly or by a wildcard that is the whole left-most label and does not span a public suffix,
+    // then (RFC 6125) the common name the same way, but only when the certificate has no dNSName, SRVName
+    // or XmppAddr. SUCCESS or NO_MATCH_FOUND.
     virtual CertIdentifierStatus::Status verify(const std::string& referenceIdentifier) = 0;
     virtual std::vector<std::string> getDnsNames() const = 0;
     virtual std::vector<std::string> getSrvNames() const = 0;
     virtual std::vector<std::string> getXmppAddresses() const = 0;
     virtual std::string getCommonName() const = 0;
+    // iPAddress names in their text form ("192.0.2.1", "2001:db8::1").
+    virtual std::vector<std::string> getIpAddresses() const = 0;
 
   protected:
     // Not virtual, but protected so that a parser is never deleted through this interface; shared
@@ -42,7 +47,8 @@ class AltNameParserImpl : public AltNameParser {
     AltNameParserImpl() = default;
     // Preset identities, for tests.
     AltNameParserImpl(std::vector<std::string> dnsNames, std::vector<std::string> srvNames,
-                      std::vector<std::string> xmppAddresses, std::string commonName);
+                      std::vector<std::string> xmppAddresses, std::string commonName,
+                      const std::vector<std::string>& ipAddresses = {});
     virtual ~AltNameParserImpl() = default;
 
     CertIdentifierStatus::Status parse(const X509* cert) override;
@@ -52,9 +58,11 @@ class AltNameParserImpl : public AltNameParser {
     std::vector<std::string> getSrvNames() const override;
     std::vector<std::string> getXmppAddresses() const override;
     std::string getCommonName() const override;
+    std::vector<std::string> getIpAddresses() const override;
 
-    // One-label wildcard rule: the pattern starts with "*.", the rest does not look like an IP address, and
-    // the parent domains of pattern and host are non-empty and equal (ASCII case-insensitive).
+    // One-label wildcard rule: the pattern starts with "*.", the rest holds no other '*', does not look like
+    // an IP address and is not a public suffix, and the parent domains of pattern and host are non-empty and
+    // equal (ASCII case-insensitive).
     static bool wildcardMatch(const std::string& host, const std::string& pattern);
     // Everything after the first '.', or empty when there is none or it is the last character.
     static std::string parentDomain(const std::string& name);
@@ -64,8 +72,11 @@ class AltNameParserImpl : public AltNameParser {
 
   private:
     CertIdentifierStatus::Status identityAvailability() const;
+    CertIdentifierStatus::Status verifyIpAddress(const std::string& host, const std::string& bytes) const;
+    CertIdentifierStatus::Status verifyDnsName(const std::string& host) const;
 
     std::vector<std::string> dnsNames_;
+    std::vector<std::string> ipAddresses_;  // 4 or 16 bytes each
     std::vector<std::string> srvNames_;
     std::vector<std::string> xmppAddresses_;
     std::string commonName_;

@@ -29,6 +29,9 @@ class KeyUsageParser {
     virtual bool hasExtendedKeyUsage() const = 0;
     // Parsed and anyExtendedKeyUsage present.
     virtual bool isAnyExtendedKeyUsageSet() const = 0;
+    // Parsed and an extended-key-usage extension that lists nothing or cannot be read: the key may be used
+    // for no purpose at all (unlike a certificate without the extension).
+    virtual bool isExtendedKeyUsageEmpty() const = 0;
 };
 
 class KeyUsageParserImpl : public KeyUsageParser {
@@ -42,6 +45,7 @@ class KeyUsageParserImpl : public KeyUsageParser {
     bool hasBasicKeyUsage() const override;
     bool hasExtendedKeyUsage() const override;
     bool isAnyExtendedKeyUsageSet() const override;
+    bool isExtendedKeyUsageEmpty() const override;
 
     std::uint32_t getBasicKeyUsage() const { return basicKeyUsage_; }
     std::uint32_t getExtendedKeyUsage() const { return extendedKeyUsage_; }
@@ -60,6 +64,7 @@ class KeyUsageParserImpl : public KeyUsageParser {
     std::uint32_t extendedKeyUsage_ = 0;
     bool noExtendedKeyUsage_ = true;
     bool anyExtendedKeyUsage_ = false;
+    bool emptyExtendedKeyUsage_ = false;
 };
 
 class KeyUsageParserFactory {

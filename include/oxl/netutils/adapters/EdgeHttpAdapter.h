@@ -7,6 +7,7 @@
 
 #include "oxl/edge/EdgeConfigHttpClient.h"
 #include "oxl/http/HttpClientResult.h"
+#include "oxl/runtime/TestHook.h"
 
 namespace oxl::http {
 class BasicHttpClient;
@@ -36,7 +37,7 @@ class EdgeHttpAdapter : public oxl::edge::EdgeConfigHttpClient {
                    oxl::edge::HttpClientResponse& response) override;
 
     // Replaces the basic client made on first use.
-    void setCustomHttpClientForTesting(std::shared_ptr<oxl::http::BasicHttpClient> client);
+    OXL_TEST_HOOK void setCustomHttpClientForTesting(std::shared_ptr<oxl::http::BasicHttpClient> client);
 
     static Result mapResult(oxl::http::HttpClientResult::Result result);
 
