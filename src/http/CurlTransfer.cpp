@@ -69,13 +69,17 @@ const TransferCallbacks& CurlTransfer::callbacks() {
     return CALLBACKS;
 }
 
-HttpClientResult::Result CurlTransfer::enforceEdgePolicy(
-    const std::shared_ptr<oxl::common::Policy>& policy, bool canBeIgnored,
-    const std::shared_ptr<HttpRequestData>& requestData,
-    const std::shared_ptr<EdgeTransformer>& transformer) {
+HttpClientResult::Result CurlTransfer::enforceEdgePolicy(const std::shared_ptr<oxl::common::Policy>& policy,
+                                                         bool canBeIgnored,
+                                                         const std::shared_ptr<HttpRequestData>& requestData,
+                                                         const std::shared_ptr<EdgeTransformer>& transformer,
+                                                         Enforcing::EnforcingResult* enforcedOut) {
     auto edgePolicy = std::dynamic_pointer_cast<EdgePolicy>(policy);
     const auto enforced =
         edgePolicy ? edgePolicy->enforce(requestData, transformer) : Enforcing::ENFORCING_FAILURE;
+    if (enforcedOut != nullptr) {
+        *enforcedOut = enforced;
+    }
     if (enforced != Enforcing::SUCCESS) {
         if (!canBeIgnored) {
             switch (requestData->getTransformResult()) {
@@ -141,7 +145,7 @@ HttpClientResult::Result CurlTransfer::evaluate(const HttpClientData& clientData
 }
 
 bool CurlTransfer::failOver(const HttpClientData& clientData, CURLcode code, HttpClientResult::Result result,
-                            HttpRequestData& requestData) {
+                            HttpRequestData& requestData, const char* performCall) {
     std::shared_ptr<CurlAnswerEvaluator> holder;
     auto request = requestData.getRequest();
     // Neither a cancelled request nor an oversized answer is the server's failure to reach; and a cancelled
@@ -151,8 +155,8 @@ bool CurlTransfer::failOver(const HttpClientData& clientData, CURLcode code, Htt
         !evaluatorOf(clientData, holder).representServerFailure(code) || !requestData.hasFailoverUrl()) {
         return false;
     }
-    OXL_LOG_WARN(logger(), "There was an issue performing the call to curl_easy_perform: "
-                               << code << " Failing over to the next URL");
+    OXL_LOG_WARN(logger(), "There was an issue performing the call to " << performCall << ": " << code
+                                                                        << " Failing over to the next URL");
     requestData.switchToNextUrl(result, isTransformed(clientData, requestData));
     // What the failed attempt left must not leak into the answer of the next URL.
     Response& response = requestData.getResponse();
@@ -201,10 +205,11 @@ void CurlTransfer::readBack(const HttpClientData& clientData, HttpRequestData& r
 
 void CurlTransfer::finish(const HttpClientData& clientData,
                           const std::shared_ptr<HttpRequestData>& requestData,
-                          HttpClientResult::Result result) {
+                          HttpClientResult::Result result, const char* performCall) {
     if (result != HttpClientResult::SUCCESS) {
-        OXL_LOG_ERROR(logger(), "There was an issue performing the call to curl_easy_perform for request "
-                                    << requestData->formattedRequestID() << ": " << result);
+        OXL_LOG_ERROR(logger(), "There was an issue performing the call to "
+                                    << performCall << " for request " << requestData->formattedRequestID()
+                                    << ": " << result);
         requestData->getWrapper().closeFile();
         reportEvent(clientData, result, requestData);
         return;

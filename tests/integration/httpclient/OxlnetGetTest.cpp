@@ -160,7 +160,6 @@ TEST_F(OxlnetGetTest, FilesFailoverAndMethods) {
 TEST_F(OxlnetGetTest, BadInputIsAOneLineUsageError) {
     const std::vector<std::vector<std::string>> cases = {
         {},
-        {"http://a/", "http://b/"},
         {"http://a/", "--bogus"},
         {"http://a/", "-X", "PATCH"},
         {"http://a/", "-H", "no colon"},
