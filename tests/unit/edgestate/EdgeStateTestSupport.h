@@ -42,11 +42,15 @@ struct ManualClock {
     }
 };
 
-// Records the calls the infrastructure controller makes, in order.
+// Answers from its public members and records the calls made to it, in order.
 class RecordingEdgeState : public GlobalEdgeState {
   public:
     std::shared_ptr<Credentials> credentials;
     std::shared_ptr<CredentialsManager> manager;
+    std::string domain = "corp.test";
+    GetEdgeConfigurationResult configuration{GetEdgeConfigurationResult::SUCCESS};
+    // What the asynchronous variant answers; REQUEST_SUBMITTED comes with request id 42.
+    GetEdgeConfigurationResult asyncAnswer{GetEdgeConfigurationResult::SUCCESS};
 
     std::vector<std::string> calls() const {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -65,20 +69,21 @@ class RecordingEdgeState : public GlobalEdgeState {
     std::shared_ptr<Credentials> getEdgeCredentials() override { return credentials; }
     GetEdgeConfigurationResult getEdgeConfiguration(const std::vector<std::string>&) override {
         record("getEdgeConfiguration");
-        return GetEdgeConfigurationResult(GetEdgeConfigurationResult::SUCCESS);
+        return configuration;
     }
     GetEdgeConfigurationResult getEdgeConfiguration() override { return getEdgeConfiguration({}); }
     GetEdgeConfigurationResult getEdgeConfigurationAsync(const std::vector<std::string>&,
                                                          const std::shared_ptr<GetEdgeConfigurationListener>&,
                                                          RequestId& requestId) override {
-        requestId = 0;
-        return GetEdgeConfigurationResult(GetEdgeConfigurationResult::INTERNAL_ERROR);
+        record("getEdgeConfigurationAsync");
+        requestId = asyncAnswer.result == GetEdgeConfigurationResult::REQUEST_SUBMITTED ? 42 : 0;
+        return asyncAnswer;
     }
     GetEdgeConfigurationResult getEdgeConfigurationAsync(
         const std::shared_ptr<GetEdgeConfigurationListener>& l, RequestId& requestId) override {
         return getEdgeConfigurationAsync({}, l, requestId);
     }
-    std::string getEdgeDomain() override { return "corp.test"; }
+    std::string getEdgeDomain() override { return domain; }
     void setEdgeDomain(const std::string&) override {}
     void removeEdgeConfig() override { record("removeEdgeConfig"); }
     TerminateEdgeSessionResult::Result terminateEdgeSession() override {
