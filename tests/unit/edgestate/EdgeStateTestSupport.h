@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -107,6 +108,188 @@ class RecordingEdgeState : public GlobalEdgeState {
     }
     mutable std::mutex mutex_;
     std::vector<std::string> calls_;
+};
+
+}  // namespace oxl::edge::test
+
+namespace oxl::edge::test {
+
+// Visibility and edge records set by the test; visibility observers are kept so that the test can play the
+// detection controller's notice.
+class FakeDetection : public EdgeDetectionController {
+  public:
+    std::atomic<bool> internal{false};
+    std::atomic<bool> edge{true};
+    std::atomic<int> queries{0};
+
+    void setEdgeRecords(std::vector<EdgeServiceRecordData> records) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        records_ = std::move(records);
+    }
+    // What the real controller does on its "EdgeVisiChange" thread.
+    void announce(bool internalVisible, bool edgeVisible) {
+        internal = internalVisible;
+        edge = edgeVisible;
+        std::set<std::shared_ptr<VisibilityChangeObserver>> observers;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            observers = observers_;
+        }
+        for (const auto& o : observers) {
+            o->onVisibilityChange();
+        }
+    }
+    size_t observerCount() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return observers_.size();
+    }
+
+    bool isEdgeAvailable() override {
+        ++queries;
+        return edge;
+    }
+    bool isOnPremServerAvailable() override {
+        ++queries;
+        return internal;
+    }
+    std::vector<EdgeServiceRecordData> getEdgeServiceRecordData() override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return records_;
+    }
+    std::vector<ServiceRecord> getInternalServiceRecords(bool) override { return {}; }
+    void enqueueProperEdgeTransitionEvent() override {}
+    void registerVisibilityChangeObserver(const std::shared_ptr<VisibilityChangeObserver>& o) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        observers_.insert(o);
+    }
+    void unregisterVisibilityChangeObserver(const std::shared_ptr<VisibilityChangeObserver>& o) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        observers_.erase(o);
+    }
+    void registerNetworkSensingObserver(const std::shared_ptr<NetworkSensingObserver>&) override {}
+    void unregisterNetworkSensingObserver(const std::shared_ptr<NetworkSensingObserver>&) override {}
+    void setDomains(const std::string&, const std::string&) override {}
+    void setEdgeTransitionDetectionController(std::shared_ptr<EdgeTransitionDetectionController>) override {}
+    std::shared_ptr<EdgeTransitionDetectionController> getEdgeTransitionDetectionController() override {
+        return nullptr;
+    }
+    void stop() override {}
+    std::shared_ptr<NetworkSensingHints> getNetworkSensingHints() override { return nullptr; }
+
+  private:
+    mutable std::mutex mutex_;
+    std::vector<EdgeServiceRecordData> records_;
+    std::set<std::shared_ptr<VisibilityChangeObserver>> observers_;
+};
+
+// The configuration an edge server would hand out: its HTTP edge servers and an "X-Auth" cookie expiring at
+// `expiry` (0: a session cookie; negative: no cookie at all).
+inline EdgeConfig edgeConfigWith(const std::vector<EdgeServiceLocation>& httpServers, long expiry,
+                                 const std::string& cookieValue = "session1",
+                                 const std::vector<std::string>& services = {}) {
+    EdgeConfig config;
+    EdgeService http;
+    http.serverLocations = httpServers;
+    config.setHttpEdgeService(http);
+    for (const auto& name : services) {
+        OnPremService service;
+        service.name = name;
+        service.error = 0;
+        config.addOnPremService(service);
+    }
+    if (expiry >= 0) {
+        config.addCookie(oxl::common::Cookie("edge.ext.test\tFALSE\t/\tTRUE\t" + std::to_string(expiry) +
+                                             "\tX-Auth\t" + cookieValue));
+    }
+    return config;
+}
+
+// An edge configuration request that answers per edge server from a script and records every call.
+class ScriptedRequest : public EdgeConfigRequest {
+  public:
+    struct Answer {
+        Result result = SUCCESS;
+        EdgeConfig config;  // merged into the caller's configuration on SUCCESS (cookies added for a refresh)
+    };
+    struct Call {
+        std::string host;
+        std::string username;
+        bool token = false;
+        bool isRefresh = false;
+        bool zeroTtl = false;
+        bool isFullUsername = false;
+        std::vector<std::string> services;
+        std::string xAuthValue;
+    };
+
+    // Answers for `host`, in order; the last one repeats.
+    void script(const std::string& host, std::deque<Answer> answers) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        answers_[host] = std::move(answers);
+    }
+    // While closed, execute waits (the call is recorded first).
+    void closeGate() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        gateOpen_ = false;
+    }
+    void openGate() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            gateOpen_ = true;
+        }
+        cv_.notify_all();
+    }
+    std::vector<Call> calls() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return calls_;
+    }
+    std::vector<std::string> hosts() const {
+        std::vector<std::string> out;
+        for (const auto& c : calls()) {
+            out.push_back(c.host + (c.isRefresh ? (c.zeroTtl ? " end" : " refresh") : ""));
+        }
+        return out;
+    }
+    void clearCalls() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        calls_.clear();
+    }
+
+    Result execute(const EdgeConfigParams& params, EdgeConfig& config) override {
+        std::unique_lock<std::mutex> lock(mutex_);
+        Call call{params.host,    params.username,       !params.oauthToken.empty(), params.isRefresh,
+                  params.zeroTtl, params.isFullUsername, params.serviceNames,        ""};
+        if (!params.xAuthCookie.isEmpty()) {
+            call.xAuthValue = params.xAuthCookie.getValue();
+        }
+        calls_.push_back(call);
+        cv_.wait(lock, [this] { return gateOpen_; });
+        auto it = answers_.find(params.host);
+        if (it == answers_.end() || it->second.empty()) {
+            return CONNECTION_FAILED;
+        }
+        const Answer answer = it->second.front();
+        if (it->second.size() > 1) {
+            it->second.pop_front();
+        }
+        if (answer.result == SUCCESS) {
+            if (params.isRefresh) {
+                for (const auto& cookie : answer.config.cookies) {
+                    config.addCookie(cookie);
+                }
+            } else {
+                config = answer.config;
+            }
+        }
+        return answer.result;
+    }
+
+  private:
+    mutable std::mutex mutex_;
+    std::condition_variable cv_;
+    bool gateOpen_ = true;
+    std::map<std::string, std::deque<Answer>> answers_;
+    std::vector<Call> calls_;
 };
 
 }  // namespace oxl::edge::test
