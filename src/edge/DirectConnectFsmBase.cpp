@@ -89,7 +89,7 @@ bool DirectConnectFsmBase::evaluateEdgeRecords(std::vector<EdgeServiceRecordData
         return settings_.edgeServiceSensor->evaluate(std::back_inserter(records));
     }
     BriselEdgeServiceSensor sensor(BriselEdgeServiceSensorStrategy::FIND_BRISEL_EDGE_RECORD,
-                                   parameters_.domainName);
+                                   parameters_.externalDomainName);
     return sensor.evaluate(std::back_inserter(records));
 }
 

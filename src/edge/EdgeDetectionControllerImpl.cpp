@@ -333,6 +333,7 @@ void EdgeDetectionControllerImpl::enqueueProperEdgeTransitionEvent() {
     {
         std::lock_guard<std::mutex> lock(dataMutex_);
         parameters.domainName = internalDomain_;
+        parameters.externalDomainName = externalDomain_;
         parameters.internalNetworkSensor = internalNetworkSensor_;
     }
     std::unique_ptr<ControllerEvent> event;

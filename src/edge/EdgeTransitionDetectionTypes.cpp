@@ -30,6 +30,7 @@ std::ostream& operator<<(std::ostream& os, const NetworkSensingEvent& event) {
 
 std::ostream& operator<<(std::ostream& os, const DetectionParameters& parameters) {
     os << "DomainName: " << parameters.domainName << "\n"
+       << "External DomainName: " << parameters.externalDomainName << "\n"
        << "Polling State quiet period (sec): " << parameters.pollingQuietPeriodSec << "\n"
        << "Confirming State required test count: " << parameters.confirmingRequiredTestCount << "\n"
        << "Confirming State delay between tests (msec): " << parameters.confirmingDelayBetweenTestsMsec

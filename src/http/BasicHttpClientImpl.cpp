@@ -4,14 +4,12 @@
 
 #include <exception>
 
-#include "http/CurlCallbacks.h"
+#include "http/CurlTransfer.h"
 #include "oxl/common/FailureManagementPolicy.h"
-#include "oxl/http/CurlAnswerEvaluator.h"
 #include "oxl/http/CurlHttpUtils.h"
 #include "oxl/http/EasyCURLConnection.h"
 #include "oxl/http/EdgePolicy.h"
 #include "oxl/http/HttpClientData.h"
-#include "oxl/http/HttpNetworkEvent.h"
 #include "oxl/http/HttpRequestData.h"
 #include "oxl/ip/IpFamilyPreferencePolicy.h"
 #include "oxl/log/Log.h"
@@ -26,13 +24,6 @@ OXLLogger logger() {
 
 using Nature = oxl::common::Policy::PolicyNature;
 using Enforcing = oxl::common::Policy::PolicyEnforcingResult;
-using Transform = EdgeTransformer::TransformRequestResult;
-
-const TransferCallbacks& transferCallbacks() {
-    static const TransferCallbacks callbacks{&CurlCallbacks::writeCallback, &CurlCallbacks::headerCallback,
-                                             &CurlCallbacks::progressCallback, &CurlCallbacks::readCallback};
-    return callbacks;
-}
 
 std::string loggableUrlOf(const std::shared_ptr<Request>& request) {
     return request ? CurlHttpUtils::loggableUrl(*request) : std::string();
@@ -44,40 +35,6 @@ std::shared_ptr<EdgePolicy> edgePolicyOf(const std::shared_ptr<oxl::common::Poli
         return nullptr;
     }
     return std::dynamic_pointer_cast<EdgePolicy>(policy);
-}
-
-// SUCCESS when the request may go on (rewritten or not), otherwise the result the caller gets.
-HttpClientResult::Result enforceEdgePolicy(const std::shared_ptr<oxl::common::Policy>& policy,
-                                           bool canBeIgnored,
-                                           const std::shared_ptr<HttpRequestData>& requestData,
-                                           const std::shared_ptr<EdgeTransformer>& transformer) {
-    auto edgePolicy = edgePolicyOf(policy);
-    const auto enforced =
-        edgePolicy ? edgePolicy->enforce(requestData, transformer) : Enforcing::ENFORCING_FAILURE;
-    if (enforced != Enforcing::SUCCESS) {
-        if (!canBeIgnored) {
-            switch (requestData->getTransformResult()) {
-                case Transform::EDGE_AUTHENTICATION_FAILED:
-                    OXL_LOG_ERROR(logger(), "Edge authentication failed");
-                    return HttpClientResult::EDGE_AUTHENTICATION_FAILED;
-                case Transform::EDGE_SSL_CONNECTION_ERROR:
-                    OXL_LOG_ERROR(logger(), "Edge SSL/TLS connection failed");
-                    return HttpClientResult::SSL_CONNECTION_ERROR;
-                default:
-                    OXL_LOG_ERROR(logger(), "Edge policy not enforced");
-                    return HttpClientResult::POLICY_NOT_ENFORCED_ERROR;
-            }
-        }
-        OXL_LOG_WARN(logger(), "Edge policy not enforced (" << enforced << ") for request "
-                                                            << requestData->formattedRequestID()
-                                                            << ", the failure is ignored");
-        return HttpClientResult::SUCCESS;
-    }
-    auto options = requestData->getOptions();
-    OXL_LOG_DEBUG(logger(), "Edge policy enforced successfully with transformed Url: "
-                                << CurlHttpUtils::loggableUrl(options ? options->url : std::string())
-                                << " for request " << requestData->formattedRequestID());
-    return HttpClientResult::SUCCESS;
 }
 
 void attachIpFamilyPolicy(const oxl::common::PolicyDriven& client, HttpRequestData& requestData) {
@@ -101,34 +58,6 @@ class ConnectionReturn {
   private:
     HttpRequestData& requestData_;
 };
-
-void reportEvent(const std::shared_ptr<HttpClientData>& clientData, HttpClientResult::Result result,
-                 const std::shared_ptr<HttpRequestData>& requestData) {
-    HttpNetworkEvent(clientData->getEventReporter(), clientData->getEdgeTransformer())
-        .notifyNetworkEventReporter(result, requestData, clientData->getEdgePolicy());
-}
-
-// What an earlier attempt left behind must not leak into the answer of the next URL.
-void prepareRetry(HttpRequestData& requestData) {
-    Response& response = requestData.getResponse();
-    response.responseCode = 0;
-    response.body = Response::makeBody();
-    response.headers = std::make_shared<HttpHeaders>();
-    requestData.getWrapper().closeFile();
-}
-
-void removeTransformedCookies(const std::shared_ptr<HttpClientData>& clientData, HttpRequestData& requestData,
-                              const std::string& url) {
-    auto edgePolicy = edgePolicyOf(clientData->getEdgePolicy());
-    if (!edgePolicy) {
-        OXL_LOG_WARN(logger(), "Edge policy not available.");
-        return;
-    }
-    if (edgePolicy->enforce(requestData.getResponse(), url, clientData->getEdgeTransformer()) !=
-        Enforcing::SUCCESS) {
-        OXL_LOG_WARN(logger(), "Edge policy not enforced.");
-    }
-}
 
 template <typename Notify>
 void notifyListener(const std::shared_ptr<HttpClientListener>& listener, const HttpRequestData& requestData,
@@ -219,7 +148,7 @@ HttpClientResult::Result BasicHttpClientImpl::executeUnguarded(const std::shared
     }
     const bool canBeIgnored = policyFailureCanBeIgnored(policy);
     const auto enforced =
-        enforceEdgePolicy(policy, canBeIgnored, requestData, clientData_->getEdgeTransformer());
+        CurlTransfer::enforceEdgePolicy(policy, canBeIgnored, requestData, clientData_->getEdgeTransformer());
     if (enforced != HttpClientResult::SUCCESS) {
         return enforced;
     }
@@ -320,100 +249,32 @@ HttpClientResult::Result BasicHttpClientImpl::performTransfer(
         OXL_LOG_ERROR(logger(), "URL not set");
         return HttpClientResult::URL_NOT_SET_ERROR;
     }
-    const std::string id = requestData->formattedRequestID();
 
     clientData->provideEasyCURLConnection(*requestData);
     ConnectionReturn giveBack(*requestData);
     auto connection = requestData->getCurlConnection();
     if (!connection || !connection->isValid()) {
         OXL_LOG_ERROR(logger(), "No CURL connection available");
-        requestData->returnEasyCURLConnection();
         return HttpClientResult::UNKNOWN_ERROR;
-    }
-    auto evaluator = clientData->getCurlAnswerEvaluator();
-    if (!evaluator) {
-        evaluator = std::make_shared<CurlAnswerEvaluator>();
     }
 
     HttpClientResult::Result result = HttpClientResult::UNKNOWN_ERROR;
     for (;;) {
-        if (!CurlHttpUtils::configureEasyRequest(*requestData, transferCallbacks())) {
-            OXL_LOG_ERROR(logger(), "There was an issue configuring the request.");
-            requestData->returnEasyCURLConnection();
-            return HttpClientResult::HTTP_CONFIGURATION_ERROR;
-        }
-        result = requestData->enforceIpFamilyPreferencePolicy();
+        result = CurlTransfer::configure(*requestData);
         if (result != HttpClientResult::SUCCESS) {
-            requestData->returnEasyCURLConnection();
             return result;
         }
-        connection->clearErrorBuffer();
-        OXL_LOG_DEBUG(logger(), "About to perform curl connection request " << id);
+        OXL_LOG_DEBUG(logger(),
+                      "About to perform curl connection request " << requestData->formattedRequestID());
         const CURLcode code = curl_easy_perform(connection->getHandle());
-        result = evaluator->curlCodeToResult(code, requestData.get());
-        if (code != CURLE_OK && request->isCancelled()) {
-            // Whichever callback noticed it first, a cancelled request neither fails over nor reports a
-            // write error.
-            result = HttpClientResult::REQUEST_CANCELLED;
+        result = CurlTransfer::evaluate(*clientData, code, *requestData);
+        if (!CurlTransfer::failOver(*clientData, code, result, *requestData)) {
             break;
         }
-        if (evaluator->representServerFailure(code) && requestData->hasFailoverUrl()) {
-            OXL_LOG_WARN(logger(), "There was an issue performing the call to curl_easy_perform: "
-                                       << code << " Failing over to the next URL");
-            requestData->switchToNextUrl(result);
-            prepareRetry(*requestData);
-            CurlHttpUtils::setUrl(*requestData);
-            continue;
-        }
-        break;
     }
-
-    Response& response = requestData->getResponse();
-    if (!CurlHttpUtils::getResponseCode(requestData.get())) {
-        OXL_LOG_WARN(logger(), "Failed to get the response code for request " << id);
-    }
-    OXL_LOG_DEBUG(logger(), "HTTP response code " << response.responseCode << " for request " << id << " to "
-                                                  << CurlHttpUtils::loggableUrl(options->url));
-    CurlHttpUtils::logOperationTiming(*requestData);
-
-    if (result != HttpClientResult::SUCCESS) {
-        OXL_LOG_ERROR(logger(), "There was an issue performing the call to curl_easy_perform for request "
-                                    << id << ": " << result);
-        requestData->getWrapper().closeFile();
-        requestData->returnEasyCURLConnection();
-        reportEvent(clientData, result, requestData);
-        return result;
-    }
-
-    auto transformer = clientData->getEdgeTransformer();
-    const bool transformed = transformer && transformer->isRequestTransformed(requestData->getWrapper());
-    if (response.url.empty()) {
-        response.url = transformed ? requestData->getWrapper().getUrl() : options->url;
-    }
-
-    if (!CurlHttpUtils::getIpAddress(*requestData)) {
-        OXL_LOG_WARN(logger(), "Unable to get the IP addresses for request " << id);
-    }
-    OXL_LOG_DEBUG(logger(), "Request " << id << ", destination IP address: " << response.destinationAddress
-                                       << " -> local IP address: " << response.localAddress);
-    if (!CurlHttpUtils::storeCookies(*requestData)) {
-        OXL_LOG_WARN(logger(), "Failed to store cookies in the response for request " << id);
-    }
-    curl_off_t received = 0;
-    curl_easy_getinfo(connection->getHandle(), CURLINFO_SIZE_DOWNLOAD_T, &received);
-
+    CurlTransfer::readBack(*clientData, *requestData, result);
     requestData->returnEasyCURLConnection();
-    removeTransformedCookies(clientData, *requestData, response.url);
-    requestData->getWrapper().closeFile();
-    reportEvent(clientData, result, requestData);
-    // Only now does the caller get its own URL back: the event needs the edge URL to recognise an edge
-    // request and to name the edge server that answered.
-    if (transformed) {
-        options->url = response.url;
-    }
-    OXL_LOG_DEBUG(logger(), "For request " << id << ", the size of the response body is: "
-                                           << (response.body ? response.body->size() : 0)
-                                           << " the total size of the data received is: " << received);
+    CurlTransfer::finish(*clientData, requestData, result);
     return result;
 }
 
@@ -468,8 +329,8 @@ void BasicHttpClientImpl::AsyncTask::execute() {
     HttpClientResult::Result result = HttpClientResult::UNKNOWN_ERROR;
     try {
         if (request) {
-            result = enforceEdgePolicy(edgePolicy_, edgePolicyFailureCanBeIgnored_, requestData_,
-                                       clientData_->getEdgeTransformer());
+            result = CurlTransfer::enforceEdgePolicy(edgePolicy_, edgePolicyFailureCanBeIgnored_,
+                                                     requestData_, clientData_->getEdgeTransformer());
             if (result != HttpClientResult::SUCCESS) {
                 fail(result);
                 return;

@@ -27,39 +27,6 @@ OXLLogger logger() {
 
 const char* const PRIVATE_DATA_NULL = "Private user object is NULL.";
 
-// Response headers whose values may appear in the log.
-bool isLoggableResponseHeader(const std::string& name) {
-    static constexpr std::array<const char*, 18> ALLOWED = {"CACHE-CONTROL",
-                                                            "CONNECTION",
-                                                            "CONTENT-LENGTH",
-                                                            "CONTENT-TYPE",
-                                                            "DATE",
-                                                            "EXPIRES",
-                                                            "HOST",
-                                                            "PRAGMA",
-                                                            "PROXY-AUTHENTICATE",
-                                                            "PROXY-CONNECTION",
-                                                            "RETRY-AFTER",
-                                                            "SERVER",
-                                                            "TRACKINGID",
-                                                            "TRANSFER-ENCODING",
-                                                            "USER-AGENT",
-                                                            "VARY",
-                                                            "WWW-AUTHENTICATE",
-                                                            "X-CF-REQUESTID"};
-    for (const char* allowed : ALLOWED) {
-        if (strcasecmp(name.c_str(), allowed) == 0) {
-            return true;
-        }
-    }
-    return false;
-}
-
-std::string loggableHeader(const HttpHeader& header) {
-    return header.first + ": " +
-           (isLoggableResponseHeader(header.first) ? header.second : "Redacted by client");
-}
-
 // size * count, or false when it does not fit.
 bool byteCount(size_t size, size_t count, size_t& total) {
     if (size != 0 && count > std::numeric_limits<size_t>::max() / size) {
@@ -239,7 +206,7 @@ size_t CurlCallbacks::headerCallback(char* data, size_t size, size_t count, void
         if (OXLLog_isDebugEnabled(logger())) {
             std::ostringstream block;
             for (const auto& header : headers) {
-                block << "\n  " << loggableHeader(header);
+                block << "\n  " << CurlHttpUtils::loggableResponseHeader(header);
             }
             OXL_LOG_DEBUG(logger(), "Request " << id << " end of headers (status " << response.responseCode
                                                << "):" << block.str());
@@ -252,7 +219,7 @@ size_t CurlCallbacks::headerCallback(char* data, size_t size, size_t count, void
         return length;
     }
     HttpHeader header(trim(line.substr(0, colon)), trim(line.substr(colon + 1)));
-    OXL_LOG_TRACE(logger(), "Request " << id << " header " << loggableHeader(header));
+    OXL_LOG_TRACE(logger(), "Request " << id << " header " << CurlHttpUtils::loggableResponseHeader(header));
 
     auto options = requestData->getOptions();
     if (strcasecmp(header.first.c_str(), "Location") == 0 && !header.second.empty() && options &&

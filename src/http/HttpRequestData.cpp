@@ -147,6 +147,10 @@ void HttpRequestData::consumeEasyCURLConnection(std::shared_ptr<EasyCURLConnecti
     clientData_ = clientData;
 }
 
+CURL* HttpRequestData::getCurlHandle() const {
+    return connection_ ? connection_->getHandle() : nullptr;
+}
+
 void HttpRequestData::returnEasyCURLConnection() {
     if (!connection_) {
         return;

@@ -85,7 +85,7 @@ class DirectConnectFsmBase {
     // Uses the installed mock tester when there is one; the real tester is kept for internalServiceRecord().
     bool probeInternalVisibility(ServiceRecord& record);
     ServiceRecord internalServiceRecord() const;
-    // Edge records from the installed sensor, else from a DNS-backed one for the parameters' domain.
+    // Edge records from the installed sensor, else from a DNS-backed one for the parameters' external domain.
     bool evaluateEdgeRecords(std::vector<EdgeServiceRecordData>& records);
 
     const std::string name_;

@@ -29,7 +29,7 @@ struct DirectConnectFsmSettings {
     // Used instead of the machines' own testers when set.
     std::shared_ptr<NetworkTester> mockDirectConnectivityTester;
     std::shared_ptr<InternalNetworkVisibilityTester> mockInternalNetworkVisibilityTester;
-    // Used instead of a DNS-backed edge sensor for the parameters' domain when set.
+    // Used instead of a DNS-backed edge sensor for the parameters' external domain when set.
     std::shared_ptr<BriselEdgeServiceSensor> edgeServiceSensor;
 };
 

@@ -70,9 +70,12 @@ struct NetworkSensingEvent {
 };
 std::ostream& operator<<(std::ostream& os, const NetworkSensingEvent& event);
 
-// Tuning handed to the direct-connect state machines with their start event.
+// Tuning handed to the direct-connect state machines with their start event. The internal records are
+// looked up under domainName, the edge record under externalDomainName: an edge is published in the
+// public zone, which the internal domain usually is not.
 struct DetectionParameters {
     std::string domainName = "example.com";
+    std::string externalDomainName = "example.com";
     std::vector<TcpEndpoint> serverEndpoints;
     std::uint32_t pollingQuietPeriodSec = 60;
     std::uint32_t confirmingRequiredTestCount = 3;

@@ -1,6 +1,9 @@
 // Turns one HttpRequestData into a configured libcurl easy handle (method and body, callbacks,
 // authentication, proxy, time-outs, TLS hook, headers, cookies) and reads status, addresses and cookies
 // back after the transfer. All functions are static and report failures as false with one log line.
+// The configuration runs as named option steps (src/http/TransferOptions*.cpp); the trace log and every
+// redaction rule of transfer log lines live in src/http/CurlTraceLog.cpp, the TLS hook in
+// src/http/CurlTlsHook.cpp, the read-back in src/http/TransferReadBack.cpp.
 #pragma once
 
 #include <curl/curl.h>
@@ -70,8 +73,11 @@ class CurlHttpUtils {
     // The file path with its directories replaced by "[...]".
     static std::string loggableFilePath(const RequestWrapper& wrapper);
     static std::string loggableFilePath(const std::string& path);
-    // A header line or value for the log: the value is "Redacted" unless the name is on the allow-list.
+    // A request header line for the log: the value is "Redacted" unless the name is on the allow-list.
     static std::string loggableHeaderLine(const std::string& line);
+    // A response header for the log, "Name: value": the value is "Redacted by client" unless the name is
+    // on the response allow-list.
+    static std::string loggableResponseHeader(const HttpHeader& header);
 
     // Helpers for the trace log: "[::1]" -> "::1"; the address in "  Trying 127.0.0.1:8080..."; the version
     // and cipher suite in "SSL connection using TLSv1.3 / TLS_AES_256_GCM_SHA384".

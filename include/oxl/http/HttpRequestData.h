@@ -11,6 +11,7 @@
 
 #include "oxl/http/CertVerifier.h"
 #include "oxl/http/CurlHeaders.h"
+#include "oxl/http/EasyCURLConnection.h"
 #include "oxl/http/EdgeTransformer.h"
 #include "oxl/http/FailedUrlInfo.h"
 #include "oxl/http/HttpClientResult.h"
@@ -23,7 +24,6 @@ struct curl_mime;
 
 namespace oxl::http {
 
-class EasyCURLConnection;
 class HttpClientData;
 
 // What the TLS hook checks the server certificate against. Its address is the private argument of the
@@ -91,6 +91,8 @@ class HttpRequestData {
     void returnEasyCURLConnection();
     // Null when none is borrowed.
     std::shared_ptr<EasyCURLConnection> getCurlConnection() const { return connection_; }
+    // The borrowed connection's easy handle; null when none is borrowed.
+    CURL* getCurlHandle() const;
 
     void setIpFamilyPreferencePolicy(std::shared_ptr<oxl::ip::IpFamilyPreferencePolicy> policy,
                                      bool failureCanBeIgnored);
@@ -102,8 +104,12 @@ class HttpRequestData {
     // ignored, POLICY_NOT_ENFORCED_ERROR otherwise.
     HttpClientResult::Result enforceIpFamilyPreferencePolicy();
 
+    // When the handle was last configured for this request; the trace log times the phases from it.
+    std::chrono::steady_clock::time_point configuredAt() const { return configuredAt_; }
+
   private:
     friend class CurlHttpUtils;
+    friend class TransferOptions;
 
     struct MimeDeleter {
         void operator()(curl_mime* mime) const;

@@ -78,6 +78,15 @@ class Sensing : public NetworkSensingObserver {
         }
         return false;
     }
+    bool sawEvent(const std::string& name) const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (const auto& e : events_) {
+            if (e.eventName == name) {
+                return true;
+            }
+        }
+        return false;
+    }
     std::vector<NetworkSensingEvent> events() const {
         std::lock_guard<std::mutex> lock(mutex_);
         return events_;
@@ -94,9 +103,9 @@ class Visibility : public VisibilityChangeObserver {
     std::atomic<int> count{0};
 };
 
+// The edge is published only in the external zone, as it is in real deployments.
 DnsmasqRecords outside() {
     return DnsmasqRecords()
-        .addSrv("_brisel-edge._tls.corp.test", "edge1.corp.test", 443, 10, 0)
         .addSrv("_brisel-edge._tls.ext.test", "edge1.ext.test", 443, 10, 0)
         .addSrv("_brisel-edge._tls.ext.test", "edge2.ext.test", 8443, 20, 0)
         .addLocalDomain("corp.test")
@@ -196,10 +205,19 @@ TEST(EdgeDetectionEndToEndTest, OutsideThenInsideThenOutside) {
     controller->registerNetworkSensingObserver(sensing);
     controller->registerVisibilityChangeObserver(visibility);
 
+    const std::vector<EdgeServiceRecordData> externalEdges = {{"edge1.ext.test", 443},
+                                                              {"edge2.ext.test", 8443}};
     EXPECT_FALSE(controller->isOnPremServerAvailable());
     EXPECT_TRUE(controller->isEdgeAvailable());
     ASSERT_TRUE(waitFor([&] { return transitions->getDetectDirectConnectAvailableFsmState() == "Polling"; },
                         std::chrono::seconds(10)));
+    // The outside machine's own edge test on entering Polling has been applied by the controller: it must
+    // have found the same external records, not turned the edge off.
+    ASSERT_TRUE(waitFor([&] { return sensing->sawEvent("StartPolling"); }, std::chrono::seconds(10)));
+    EXPECT_EQ(transitions->getDetectDirectConnectAvailableFsmStatistics().countEdgeConnectUnavailableNotified,
+              0u);
+    EXPECT_TRUE(controller->isEdgeAvailable());
+    EXPECT_EQ(controller->getEdgeServiceRecordData(), externalEdges);
 
     ASSERT_TRUE(dns.restart(inside(listener.port()))) << dns.log();
     controller->getNetworkSensingHints()->hintHostOsIpInterfaceChanged("test: moved inside");
@@ -222,6 +240,7 @@ TEST(EdgeDetectionEndToEndTest, OutsideThenInsideThenOutside) {
     ASSERT_TRUE(waitFor([&] { return sensing->sawInternal(false); }, std::chrono::seconds(30)));
     EXPECT_FALSE(controller->isOnPremServerAvailable());
     EXPECT_TRUE(controller->isEdgeAvailable());
+    EXPECT_EQ(controller->getEdgeServiceRecordData(), externalEdges);
     ASSERT_TRUE(waitFor([&] { return transitions->getDetectDirectConnectAvailableFsmState() == "Polling"; },
                         std::chrono::seconds(10)));
 
@@ -276,6 +295,10 @@ TEST(OxlnetDetectTest, WatchPrintsSensingEvents) {
         << output;
     EXPECT_NE(output.find("sensing: Event 'StartPolling'"), std::string::npos) << output;
     EXPECT_NE(output.find("change: internal not visible, edge visible"), std::string::npos) << output;
+    // The edge record lives only under the external domain: watching must never lose it.
+    EXPECT_EQ(output.find("edge not visible"), std::string::npos) << output;
+    EXPECT_EQ(output.find("Edge status changed to 'not visible'"), std::string::npos) << output;
+    EXPECT_EQ(output.find("Edge status is still 'not visible'"), std::string::npos) << output;
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <ctime>
 #include <thread>
 #include <vector>
 
@@ -142,6 +143,45 @@ TEST_F(EdgeHttpAdapterSandboxTest, TransportFailuresMap) {
         }
     }
     EXPECT_EQ(untrusted.received().size(), 0u) << "nothing is sent to an unverified server";
+}
+
+// With the real cookie engine, which also holds the cookie sent along: an answer that sets the same value
+// again, or clears the cookie, still counts as setting it; an answer without Set-Cookie sets nothing.
+TEST_F(EdgeHttpAdapterSandboxTest, ResponseCookiesCountEverySetCookieOfTheAnswer) {
+    oxl::sandbox::InternalWebServer server;
+    ASSERT_TRUE(server.start());
+    const std::string base = "http://127.0.0.1:" + std::to_string(server.port());
+    const long future = static_cast<long>(std::time(nullptr)) + 3600;
+    struct Case {
+        const char* path;
+        std::vector<std::string> expectedValues;
+        bool expired;
+    };
+    const Case cases[] = {
+        {"/set-cookie?name=X-Auth&value=old&max-age=7200", {"old"}, false},
+        {"/set-cookie?name=X-Auth&value=new&max-age=7200", {"new"}, false},
+        {"/set-cookie?name=X-Auth&value=&max-age=0", {""}, true},
+        {"/cookies", {}, false},
+    };
+    for (const auto& c : cases) {
+        HttpClientRequest request;
+        request.url = base + c.path;
+        request.username = "alice";
+        request.password = "s3cret";
+        request.xAuthCookie =
+            oxl::common::Cookie("127.0.0.1\tFALSE\t/\tFALSE\t" + std::to_string(future) + "\tX-Auth\told");
+        HttpClientResponse response;
+        ASSERT_EQ(adapter->execute(request, response), EdgeConfigHttpClient::SUCCESS) << c.path;
+        EXPECT_EQ(response.httpCode, 200u) << c.path;
+        std::vector<std::string> values;
+        for (const auto& cookie : response.cookies) {
+            EXPECT_EQ(cookie.getName(), "X-Auth") << c.path;
+            values.push_back(cookie.getValue());
+            const long expiry = cookie.getExpirationDate();
+            EXPECT_EQ(expiry != 0 && expiry <= static_cast<long>(std::time(nullptr)), c.expired) << c.path;
+        }
+        EXPECT_EQ(values, c.expectedValues) << c.path;
+    }
 }
 
 TEST_F(EdgeHttpAdapterSandboxTest, ConcurrentRequestsShareTheAdapter) {

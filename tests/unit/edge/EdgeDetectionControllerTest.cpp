@@ -317,6 +317,7 @@ TEST_F(EdgeDetectionControllerTest, ProperTransitionEventAndHints) {
         std::lock_guard<std::mutex> lock(transition->mutex);
         const auto& start = dynamic_cast<const StartPollingFromOutsideEvent&>(*transition->events.back());
         EXPECT_EQ(start.parameters.domainName, "corp.test");
+        EXPECT_EQ(start.parameters.externalDomainName, "ext.test") << "the machines look for the edge there";
         EXPECT_EQ(start.parameters.internalNetworkSensor, internalSensor);
         EXPECT_EQ(start.parameters.confirmingRequiredTestCount, 3u);
     }

@@ -250,11 +250,14 @@ TEST(EdgeValueTypesTest, Printing) {
     EXPECT_EQ(os.str(), "Host: edge.ext.test Port: 443|[::1]:80||");
     os.str("");
     DetectionParameters p;
+    p.domainName = "corp.test";
+    p.externalDomainName = "ext.test";
     p.serverEndpoints = {{"a.test", 1}, {"b.test", 2}};
     os << p;
     EXPECT_EQ(
         os.str(),
-        "DomainName: example.com\nPolling State quiet period (sec): 60\nConfirming State required test "
+        "DomainName: corp.test\nExternal DomainName: ext.test\nPolling State quiet period (sec): "
+        "60\nConfirming State required test "
         "count: 3\nConfirming State delay between tests (msec): 1000\nMonitoring State quiet period (sec): "
         "10\nServer endpoints: { a.test:1, b.test:2, }\n");
 }

@@ -29,8 +29,9 @@ class EdgeHttpAdapter : public oxl::edge::EdgeConfigHttpClient {
     ~EdgeHttpAdapter() override;
 
     // One HTTPS GET of request.url: bearer authorization with the OAuth token when there is one, else basic
-    // authorization; the "X-Auth" cookie when set. The response carries only the cookies the edge set or
-    // changed (the one sent along, and cookies the edge cleared, are left out).
+    // authorization; the "X-Auth" cookie when set. The response carries one cookie for each Set-Cookie
+    // header of the answer, in header order: also a cookie set again unchanged, and a cookie the edge
+    // cleared (with an expiry in the past); never the cookie sent along unless the edge set it again.
     Result execute(const oxl::edge::HttpClientRequest& request,
                    oxl::edge::HttpClientResponse& response) override;
 

@@ -1,0 +1,194 @@
+#include "http/CurlTransfer.h"
+
+#include "http/CurlCallbacks.h"
+#include "oxl/http/CurlAnswerEvaluator.h"
+#include "oxl/http/EasyCURLConnection.h"
+#include "oxl/http/EdgePolicy.h"
+#include "oxl/http/HttpClientData.h"
+#include "oxl/http/HttpNetworkEvent.h"
+#include "oxl/http/HttpRequestData.h"
+#include "oxl/log/Log.h"
+
+namespace oxl::http {
+
+namespace {
+OXLLogger logger() {
+    static OXLLogger l = OXLLogger_getLogger("oxl.httpclient");
+    return l;
+}
+
+using Enforcing = oxl::common::Policy::PolicyEnforcingResult;
+using Transform = EdgeTransformer::TransformRequestResult;
+
+const CurlAnswerEvaluator& evaluatorOf(const HttpClientData& clientData,
+                                       std::shared_ptr<CurlAnswerEvaluator>& holder) {
+    static const CurlAnswerEvaluator DEFAULT;
+    holder = clientData.getCurlAnswerEvaluator();
+    return holder ? *holder : DEFAULT;
+}
+
+bool isTransformed(const HttpClientData& clientData, const HttpRequestData& requestData) {
+    auto transformer = clientData.getEdgeTransformer();
+    return transformer && transformer->isRequestTransformed(requestData.getWrapper());
+}
+
+void removeTransformedCookies(const HttpClientData& clientData, HttpRequestData& requestData,
+                              const std::string& url) {
+    auto edgePolicy = std::dynamic_pointer_cast<EdgePolicy>(clientData.getEdgePolicy());
+    if (!edgePolicy) {
+        OXL_LOG_WARN(logger(), "Edge policy not available.");
+        return;
+    }
+    if (edgePolicy->enforce(requestData.getResponse(), url, clientData.getEdgeTransformer()) !=
+        Enforcing::SUCCESS) {
+        OXL_LOG_WARN(logger(), "Edge policy not enforced.");
+    }
+}
+
+void reportEvent(const HttpClientData& clientData, HttpClientResult::Result result,
+                 const std::shared_ptr<HttpRequestData>& requestData) {
+    HttpNetworkEvent(clientData.getEventReporter(), clientData.getEdgeTransformer())
+        .notifyNetworkEventReporter(result, requestData, clientData.getEdgePolicy());
+}
+}  // namespace
+
+const TransferCallbacks& CurlTransfer::callbacks() {
+    static const TransferCallbacks CALLBACKS{&CurlCallbacks::writeCallback, &CurlCallbacks::headerCallback,
+                                             &CurlCallbacks::progressCallback, &CurlCallbacks::readCallback};
+    return CALLBACKS;
+}
+
+HttpClientResult::Result CurlTransfer::enforceEdgePolicy(
+    const std::shared_ptr<oxl::common::Policy>& policy, bool canBeIgnored,
+    const std::shared_ptr<HttpRequestData>& requestData,
+    const std::shared_ptr<EdgeTransformer>& transformer) {
+    auto edgePolicy = std::dynamic_pointer_cast<EdgePolicy>(policy);
+    const auto enforced =
+        edgePolicy ? edgePolicy->enforce(requestData, transformer) : Enforcing::ENFORCING_FAILURE;
+    if (enforced != Enforcing::SUCCESS) {
+        if (!canBeIgnored) {
+            switch (requestData->getTransformResult()) {
+                case Transform::EDGE_AUTHENTICATION_FAILED:
+                    OXL_LOG_ERROR(logger(), "Edge authentication failed");
+                    return HttpClientResult::EDGE_AUTHENTICATION_FAILED;
+                case Transform::EDGE_SSL_CONNECTION_ERROR:
+                    OXL_LOG_ERROR(logger(), "Edge SSL/TLS connection failed");
+                    return HttpClientResult::SSL_CONNECTION_ERROR;
+                default:
+                    OXL_LOG_ERROR(logger(), "Edge policy not enforced");
+                    return HttpClientResult::POLICY_NOT_ENFORCED_ERROR;
+            }
+        }
+        OXL_LOG_WARN(logger(), "Edge policy not enforced (" << enforced << ") for request "
+                                                            << requestData->formattedRequestID()
+                                                            << ", the failure is ignored");
+        return HttpClientResult::SUCCESS;
+    }
+    auto options = requestData->getOptions();
+    OXL_LOG_DEBUG(logger(), "Edge policy enforced successfully with transformed Url: "
+                                << CurlHttpUtils::loggableUrl(options ? options->url : std::string())
+                                << " for request " << requestData->formattedRequestID());
+    return HttpClientResult::SUCCESS;
+}
+
+HttpClientResult::Result CurlTransfer::configure(HttpRequestData& requestData) {
+    if (!CurlHttpUtils::configureEasyRequest(requestData, callbacks())) {
+        OXL_LOG_ERROR(logger(), "There was an issue configuring the request.");
+        return HttpClientResult::HTTP_CONFIGURATION_ERROR;
+    }
+    return requestData.enforceIpFamilyPreferencePolicy();
+}
+
+HttpClientResult::Result CurlTransfer::evaluate(const HttpClientData& clientData, CURLcode code,
+                                                HttpRequestData& requestData) {
+    std::shared_ptr<CurlAnswerEvaluator> holder;
+    const HttpClientResult::Result result =
+        evaluatorOf(clientData, holder).curlCodeToResult(code, &requestData);
+    auto request = requestData.getRequest();
+    if (code != CURLE_OK && request && request->isCancelled()) {
+        // Whichever callback noticed it first, a cancelled request reports neither a write error nor a
+        // server failure.
+        return HttpClientResult::REQUEST_CANCELLED;
+    }
+    return result;
+}
+
+bool CurlTransfer::failOver(const HttpClientData& clientData, CURLcode code, HttpClientResult::Result result,
+                            HttpRequestData& requestData) {
+    std::shared_ptr<CurlAnswerEvaluator> holder;
+    if (result == HttpClientResult::REQUEST_CANCELLED ||
+        !evaluatorOf(clientData, holder).representServerFailure(code) || !requestData.hasFailoverUrl()) {
+        return false;
+    }
+    OXL_LOG_WARN(logger(), "There was an issue performing the call to curl_easy_perform: "
+                               << code << " Failing over to the next URL");
+    requestData.switchToNextUrl(result);
+    // What the failed attempt left must not leak into the answer of the next URL.
+    Response& response = requestData.getResponse();
+    response.responseCode = 0;
+    response.body = Response::makeBody();
+    response.headers = std::make_shared<HttpHeaders>();
+    requestData.getWrapper().closeFile();
+    return true;
+}
+
+void CurlTransfer::readBack(const HttpClientData& clientData, HttpRequestData& requestData,
+                            HttpClientResult::Result result) {
+    const std::string id = requestData.formattedRequestID();
+    Response& response = requestData.getResponse();
+    if (!CurlHttpUtils::getResponseCode(&requestData)) {
+        OXL_LOG_WARN(logger(), "Failed to get the response code for request " << id);
+    }
+    auto options = requestData.getOptions();
+    OXL_LOG_DEBUG(logger(), "HTTP response code " << response.responseCode << " for request " << id << " to "
+                                                  << CurlHttpUtils::loggableUrl(options ? options->url : ""));
+    CurlHttpUtils::logOperationTiming(requestData);
+    if (result != HttpClientResult::SUCCESS) {
+        return;
+    }
+
+    if (response.url.empty()) {
+        response.url = isTransformed(clientData, requestData) || !options ? requestData.getWrapper().getUrl()
+                                                                          : options->url;
+    }
+    if (!CurlHttpUtils::getIpAddress(requestData)) {
+        OXL_LOG_WARN(logger(), "Unable to get the IP addresses for request " << id);
+    }
+    OXL_LOG_DEBUG(logger(), "Request " << id << ", destination IP address: " << response.destinationAddress
+                                       << " -> local IP address: " << response.localAddress);
+    if (!CurlHttpUtils::storeCookies(requestData)) {
+        OXL_LOG_WARN(logger(), "Failed to store cookies in the response for request " << id);
+    }
+    curl_off_t received = 0;
+    if (CURL* handle = requestData.getCurlHandle()) {
+        curl_easy_getinfo(handle, CURLINFO_SIZE_DOWNLOAD_T, &received);
+    }
+    OXL_LOG_DEBUG(logger(), "For request " << id << ", the size of the response body is: "
+                                           << (response.body ? response.body->size() : 0)
+                                           << " the total size of the data received is: " << received);
+}
+
+void CurlTransfer::finish(const HttpClientData& clientData,
+                          const std::shared_ptr<HttpRequestData>& requestData,
+                          HttpClientResult::Result result) {
+    if (result != HttpClientResult::SUCCESS) {
+        OXL_LOG_ERROR(logger(), "There was an issue performing the call to curl_easy_perform for request "
+                                    << requestData->formattedRequestID() << ": " << result);
+        requestData->getWrapper().closeFile();
+        reportEvent(clientData, result, requestData);
+        return;
+    }
+    Response& response = requestData->getResponse();
+    const bool transformed = isTransformed(clientData, *requestData);
+    removeTransformedCookies(clientData, *requestData, response.url);
+    requestData->getWrapper().closeFile();
+    reportEvent(clientData, result, requestData);
+    // Only now does the caller get its own URL back: the event needs the edge URL to recognise an edge
+    // request and to name the edge server that answered.
+    auto options = requestData->getOptions();
+    if (transformed && options) {
+        options->url = response.url;
+    }
+}
+
+}  // namespace oxl::http

@@ -1,0 +1,74 @@
+// The stages of one transfer that every client shares, whatever drives libcurl (curl_easy_perform, or a
+// multi handle with one easy handle per request):
+//
+//   if (enforceEdgePolicy(...) != SUCCESS) -> end
+//   for (;;) {
+//       if (configure(request) != SUCCESS) -> end without an event
+//       perform the request data's easy handle
+//       result = evaluate(client, code, request)
+//       if (!failOver(client, code, result, request)) break;   // else run the next URL
+//   }
+//   readBack(client, request, result); give the handle back; finish(client, request, result);
+//
+// Every function takes the request data whose easy handle (borrowed or its own) is configured or was
+// performed, and the client data that holds the evaluator, the edge hooks and the event reporter.
+#pragma once
+
+#include <curl/curl.h>
+
+#include <memory>
+
+#include "oxl/common/Policy.h"
+#include "oxl/http/CurlHttpUtils.h"
+#include "oxl/http/HttpClientResult.h"
+
+namespace oxl::http {
+
+class EdgeTransformer;
+class HttpClientData;
+class HttpRequestData;
+
+class CurlTransfer {
+  public:
+    CurlTransfer() = delete;
+
+    // Enforces the client's edge-usage policy on the request (which may rewrite it for the edge). SUCCESS
+    // when the request may go on, rewritten or not, or when the failure may be ignored; otherwise the
+    // result the caller gets: EDGE_AUTHENTICATION_FAILED, SSL_CONNECTION_ERROR or
+    // POLICY_NOT_ENFORCED_ERROR, by the transform result left in the request data.
+    static HttpClientResult::Result enforceEdgePolicy(const std::shared_ptr<oxl::common::Policy>& policy,
+                                                      bool canBeIgnored,
+                                                      const std::shared_ptr<HttpRequestData>& requestData,
+                                                      const std::shared_ptr<EdgeTransformer>& transformer);
+
+    // The libcurl callbacks of a client transfer (body, headers, progress, upload reads).
+    static const TransferCallbacks& callbacks();
+
+    // Configures the request data's easy handle with the client callbacks, then applies its IP-family
+    // policy: SUCCESS, HTTP_CONFIGURATION_ERROR, or the policy's failure.
+    static HttpClientResult::Result configure(HttpRequestData& requestData);
+
+    // The result of a performed transfer. A request cancelled by its caller is REQUEST_CANCELLED whatever
+    // libcurl reported.
+    static HttpClientResult::Result evaluate(const HttpClientData& clientData, CURLcode code,
+                                             HttpRequestData& requestData);
+
+    // The failover rule: after a server failure (see CurlAnswerEvaluator::representServerFailure), when a
+    // failover URL is left and the request was not cancelled, the failed URL is recorded with its result,
+    // the next URL becomes the options URL and what the attempt left in the response is cleared. True when
+    // the transfer is to be configured and run again.
+    static bool failOver(const HttpClientData& clientData, CURLcode code, HttpClientResult::Result result,
+                         HttpRequestData& requestData);
+
+    // Reads back what the handle holds after the last attempt: the status code always; on SUCCESS also the
+    // response URL (the caller's URL for an edge request), the connection addresses and the cookies.
+    static void readBack(const HttpClientData& clientData, HttpRequestData& requestData,
+                         HttpClientResult::Result result);
+
+    // After the handle was given back: edge cookies removed from a successful response, the transfer's
+    // file closed, the network event reported, and the caller's own URL put back into an edge request.
+    static void finish(const HttpClientData& clientData, const std::shared_ptr<HttpRequestData>& requestData,
+                       HttpClientResult::Result result);
+};
+
+}  // namespace oxl::http
