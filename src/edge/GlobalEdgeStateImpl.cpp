@@ -183,10 +183,29 @@ void GlobalEdgeStateImpl::removeObserver(const std::shared_ptr<GlobalEdgeStateOb
     std::erase(observers_, observer);
 }
 
-namespace {
+void GlobalEdgeStateImpl::notifyObserversOfVisibilityChange() {
+    notifyObservers("visibility changes", [](GlobalEdgeStateObserver& o) { o.onVisibilityChanged(); });
+}
 
-template <typename Call>
-void callObservers(const std::vector<std::shared_ptr<GlobalEdgeStateObserver>>& observers, Call call) {
+void GlobalEdgeStateImpl::notifyObserversOfConfigAvailable() {
+    notifyObservers("config available", [](GlobalEdgeStateObserver& o) { o.onEdgeConfigAvailable(); });
+}
+
+void GlobalEdgeStateImpl::notifyObservers(const char* what,
+                                          const std::function<void(GlobalEdgeStateObserver&)>& call) {
+    std::vector<std::shared_ptr<GlobalEdgeStateObserver>> observers;
+    {
+        const std::lock_guard<std::mutex> lock(observersMutex_);
+        observers = observers_;
+    }
+    const bool onHold = isOnHold();
+    if (onHold) {
+        OXL_LOG_INFO(stateLogger(), "Will not notify observers for "
+                                        << what << " because abortObserverNotification is: true");
+        return;
+    }
+    OXL_LOG_DEBUG(stateLogger(),
+                  "Notifying Observers, count is " << observers.size() << ", onHold is: " << onHold);
     for (const auto& observer : observers) {
         // Observers are the host's code: what they throw stays on their side.
         try {
@@ -197,44 +216,6 @@ void callObservers(const std::vector<std::shared_ptr<GlobalEdgeStateObserver>>& 
             OXL_LOG_ERROR(stateLogger(), "A GlobalEdgeStateObserver threw");
         }
     }
-}
-
-}  // namespace
-
-void GlobalEdgeStateImpl::notifyObserversOfVisibilityChange() {
-    std::vector<std::shared_ptr<GlobalEdgeStateObserver>> observers;
-    {
-        const std::lock_guard<std::mutex> lock(observersMutex_);
-        observers = observers_;
-    }
-    const bool onHold = isOnHold();
-    if (onHold) {
-        OXL_LOG_INFO(
-            stateLogger(),
-            "Will not notify observers for visibility changes because abortObserverNotification is: true");
-        return;
-    }
-    OXL_LOG_DEBUG(stateLogger(),
-                  "Notifying Observers, count is " << observers.size() << ", onHold is: " << onHold);
-    callObservers(observers, [](GlobalEdgeStateObserver& o) { o.onVisibilityChanged(); });
-}
-
-void GlobalEdgeStateImpl::notifyObserversOfConfigAvailable() {
-    std::vector<std::shared_ptr<GlobalEdgeStateObserver>> observers;
-    {
-        const std::lock_guard<std::mutex> lock(observersMutex_);
-        observers = observers_;
-    }
-    const bool onHold = isOnHold();
-    if (onHold) {
-        OXL_LOG_INFO(
-            stateLogger(),
-            "Will not notify observers for config available because abortObserverNotification is: true");
-        return;
-    }
-    OXL_LOG_DEBUG(stateLogger(),
-                  "Notifying Observers, count is " << observers.size() << ", onHold is: " << onHold);
-    callObservers(observers, [](GlobalEdgeStateObserver& o) { o.onEdgeConfigAvailable(); });
 }
 
 void GlobalEdgeStateImpl::enqueueTask(const std::shared_ptr<oxl::Task>& task) {

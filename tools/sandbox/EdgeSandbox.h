@@ -220,6 +220,8 @@ class EdgeSandbox {
     void handle(std::size_t node, const httplib::Request& req, httplib::Response& res);
     // True when the node's fault produced the answer.
     bool applyNodeFault(std::size_t node, httplib::Response& res, ReceivedRequest& record);
+    // 401 for a request without a live session cookie.
+    void refuseSession(httplib::Response& res, ReceivedRequest& record);
     bool takeFault(Fault& fault);
     bool applyFault(const Fault& fault, httplib::Response& res, ReceivedRequest& record);
     bool authenticate(const httplib::Request& req, ReceivedRequest& record);

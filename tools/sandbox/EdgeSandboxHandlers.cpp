@@ -50,6 +50,14 @@ std::string underSegment(const std::string& setCookie, const std::string& segmen
 
 }  // namespace
 
+void EdgeSandbox::refuseSession(httplib::Response& res, ReceivedRequest& record) {
+    res.status = 401;
+    res.set_content("no session", "text/plain");
+    record.status = 401;
+    const std::lock_guard<std::mutex> lock(mutex_);
+    ++counters_.authenticationFailures;
+}
+
 bool EdgeSandbox::applyNodeFault(std::size_t node, httplib::Response& res, ReceivedRequest& record) {
     std::unique_lock<std::mutex> lock(mutex_);
     const auto faultOf = [this, node] { return nodes_[node]->fault; };
@@ -230,11 +238,7 @@ void EdgeSandbox::handleRefresh(const httplib::Request& req, httplib::Response& 
     authenticate(req, r);
     const std::string current = sessionCookie(req);
     if (current.empty() || !isSessionValid(current)) {
-        res.status = 401;
-        res.set_content("no session", "text/plain");
-        r.status = 401;
-        const std::lock_guard<std::mutex> lock(mutex_);
-        ++counters_.authenticationFailures;
+        refuseSession(res, r);
         return;
     }
     std::string username;
@@ -251,8 +255,10 @@ void EdgeSandbox::handleRefresh(const httplib::Request& req, httplib::Response& 
     res.status = 200;
     r.status = 200;
     if (lifetime <= 0) {
-        res.set_header("Set-Cookie",
-                       std::string("X-Auth") + "=; Path=/; Expires=Thu, 01 Jan 1970 00:00:00 GMT; Secure");
+        res.set_header(
+            "Set-Cookie",
+            "X-Auth=; Path=/; Expires=Thu, 01 Jan 1970 00:00:00 GMT; Secure" +
+                (options_.cookieDomain.empty() ? std::string() : "; Domain=" + options_.cookieDomain));
         const std::lock_guard<std::mutex> lock(mutex_);
         ++counters_.sessionsEnded;
         return;
@@ -270,11 +276,7 @@ void EdgeSandbox::handleForward(const httplib::Request& req, httplib::Response& 
                                 const std::string& rest) {
     const std::string current = sessionCookie(req);
     if (current.empty() || !isSessionValid(current)) {
-        res.status = 401;
-        res.set_content("no session", "text/plain");
-        r.status = 401;
-        const std::lock_guard<std::mutex> lock(mutex_);
-        ++counters_.authenticationFailures;
+        refuseSession(res, r);
         return;
     }
     const std::vector<std::string> parts = split(token, '/');

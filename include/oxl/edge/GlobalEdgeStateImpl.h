@@ -122,6 +122,8 @@ class GlobalEdgeStateImpl : public GlobalEdgeState,
     void ensureVisibilityInfo();
     bool isVisibilityInitialised();
     void notifyObserversOfVisibilityChange();
+    // Calls `call` on a copy of the observer list, without locks, unless the state is on hold.
+    void notifyObservers(const char* what, const std::function<void(GlobalEdgeStateObserver&)>& call);
 
     // retrieval (GlobalEdgeStateImplRequest.cpp)
     std::optional<GetEdgeConfigurationResult> answerFromHeldState(const std::vector<std::string>& services,
