@@ -3,10 +3,15 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
+#include <mutex>
 #include <ostream>
 #include <string>
+#include <utility>
 
 #include "oxl/edge/EdgeConfig.h"
+#include "oxl/http/EdgeTransformer.h"
+#include "oxl/http/HttpRequestData.h"
 #include "oxl/runtime/SecureString.h"
 
 namespace oxlnet {
@@ -26,5 +31,47 @@ std::string utc(long seconds);
 void printConfig(std::ostream& out, const oxl::edge::EdgeConfig& config);
 // The configuration's "X-Auth" cookie, or an empty one.
 oxl::common::Cookie xAuthCookie(const oxl::edge::EdgeConfig& config);
+
+// Passes everything to another transformer (the edge adapter) and remembers where the last rewritten
+// request was sent first, so that a command can show it.
+class ReportingTransformer : public oxl::http::EdgeTransformer {
+  public:
+    explicit ReportingTransformer(std::shared_ptr<oxl::http::EdgeTransformer> inner)
+        : inner_(std::move(inner)) {}
+    TransformRequestResult::Result transformRequest(oxl::http::HttpRequestData& data) override {
+        return note(data, inner_->transformRequest(data));
+    }
+    TransformRequestResult::Result transformRequestUsingRequestOAuthToken(
+        oxl::http::HttpRequestData& data) override {
+        return note(data, inner_->transformRequestUsingRequestOAuthToken(data));
+    }
+    TransformRequestResult::Result transformRequestUsingXEdgeAuth(oxl::http::HttpRequestData& data) override {
+        return note(data, inner_->transformRequestUsingXEdgeAuth(data));
+    }
+    TransformRequestResult::Result removeTransformedCookies(oxl::http::Response& response,
+                                                            const std::string& url) override {
+        return inner_->removeTransformedCookies(response, url);
+    }
+    bool isRequestTransformed(const oxl::http::RequestWrapper& wrapper) override {
+        return inner_->isRequestTransformed(wrapper);
+    }
+    std::string take() {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        return std::exchange(last_, {});
+    }
+
+  private:
+    TransformRequestResult::Result note(oxl::http::HttpRequestData& data,
+                                        TransformRequestResult::Result result) {
+        if (result == TransformRequestResult::SUCCESS && data.getOptions()) {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            last_ = data.getOptions()->url;
+        }
+        return result;
+    }
+    std::shared_ptr<oxl::http::EdgeTransformer> inner_;
+    std::mutex mutex_;
+    std::string last_;
+};
 
 }  // namespace oxlnet

@@ -120,47 +120,6 @@ class Watcher : public oxl::edge::GlobalEdgeStateObserver {
     int configs_ = 0;
 };
 
-// Passes everything to the edge adapter and remembers where the last rewritten request was sent first.
-class ReportingTransformer : public oxl::http::EdgeTransformer {
-  public:
-    explicit ReportingTransformer(std::shared_ptr<oxl::http::EdgeTransformer> inner)
-        : inner_(std::move(inner)) {}
-    TransformRequestResult::Result transformRequest(oxl::http::HttpRequestData& data) override {
-        return note(data, inner_->transformRequest(data));
-    }
-    TransformRequestResult::Result transformRequestUsingRequestOAuthToken(
-        oxl::http::HttpRequestData& data) override {
-        return note(data, inner_->transformRequestUsingRequestOAuthToken(data));
-    }
-    TransformRequestResult::Result transformRequestUsingXEdgeAuth(oxl::http::HttpRequestData& data) override {
-        return note(data, inner_->transformRequestUsingXEdgeAuth(data));
-    }
-    TransformRequestResult::Result removeTransformedCookies(oxl::http::Response& response,
-                                                            const std::string& url) override {
-        return inner_->removeTransformedCookies(response, url);
-    }
-    bool isRequestTransformed(const oxl::http::RequestWrapper& wrapper) override {
-        return inner_->isRequestTransformed(wrapper);
-    }
-    std::string take() {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        return std::exchange(last_, {});
-    }
-
-  private:
-    TransformRequestResult::Result note(oxl::http::HttpRequestData& data,
-                                        TransformRequestResult::Result result) {
-        if (result == TransformRequestResult::SUCCESS && data.getOptions()) {
-            const std::lock_guard<std::mutex> lock(mutex_);
-            last_ = data.getOptions()->url;
-        }
-        return result;
-    }
-    std::shared_ptr<oxl::http::EdgeTransformer> inner_;
-    std::mutex mutex_;
-    std::string last_;
-};
-
 struct Options {
     std::string internalDomain;
     std::string externalDomain;
@@ -173,7 +132,7 @@ struct Options {
 };
 
 bool getPage(const std::string& url, oxl::http::BasicHttpClientImpl& client,
-             ReportingTransformer& transformer, Printer& printer) {
+             oxlnet::ReportingTransformer& transformer, Printer& printer) {
     auto request = std::make_shared<oxl::http::Request>(url);
     oxl::http::Response response;
     std::vector<oxl::http::FailedUrlInfo> failed;
@@ -264,8 +223,8 @@ int runSession(const Options& o) {
         printer.line("configuration: not fetched, the edge is not visible");
     }
 
-    auto transformer =
-        std::make_shared<ReportingTransformer>(std::make_shared<oxl::netutils::adapters::EdgeUtilsAdapter>());
+    auto transformer = std::make_shared<oxlnet::ReportingTransformer>(
+        std::make_shared<oxl::netutils::adapters::EdgeUtilsAdapter>());
     auto client = oxl::http::BasicHttpClientImpl::buildBasicHttpClientImpl(
         transformer,
         std::make_shared<oxl::netutils::adapters::HttpCertAdapter>(
