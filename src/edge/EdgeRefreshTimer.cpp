@@ -53,7 +53,7 @@ void EdgeRefreshTimer::onTimer() {
                      "Unable to lock GlobalEdgeState, will not perform the Edge cookie refresh.");
         return;
     }
-    state->enqueueTask(std::make_shared<EdgeRefreshTimerTask>(state_));
+    state->scheduleRefresh();
 }
 
 bool EdgeRefreshTimer::isRefreshTimerExpired(long now) const {

@@ -415,7 +415,7 @@ void GlobalEdgeStateImpl::onAppEvent(OXLSystemMonitor::AppEventType type) {
         return;
     }
     OXL_LOG_INFO(stateLogger(), "Starting the edge refresh triggered by iOSBackground Event");
-    enqueueTask(std::make_shared<EdgeRefreshTimerTask>(weak_from_this()));
+    scheduleRefresh();
 }
 
 // ---- diagnostics ----

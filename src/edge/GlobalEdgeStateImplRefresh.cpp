@@ -1,4 +1,5 @@
 // Keeping the edge session alive: the refresh timer, the refresh, and ending the session.
+#include <atomic>
 #include <exception>
 
 #include "edge/GlobalEdgeStateLog.h"
@@ -57,7 +58,17 @@ void GlobalEdgeStateImpl::removeEdgeConfig() {
     removeEdgeConfigLocked();
 }
 
+void GlobalEdgeStateImpl::scheduleRefresh() {
+    refreshPending_ = true;
+    enqueueTask(std::make_shared<EdgeRefreshTimerTask>(weak_from_this()));
+}
+
 void GlobalEdgeStateImpl::refreshEdgeConfiguration() {
+    // However it ends, the renewal is no longer pending afterwards.
+    struct PendingDone {
+        std::atomic<bool>& pending;
+        ~PendingDone() { pending = false; }
+    } pendingDone{refreshPending_};
     if (isOnHold()) {
         OXL_LOG_INFO(stateLogger(),
                      "Current State of GlobalEdgeState is onHold - will not do an edge refresh");
@@ -93,6 +104,11 @@ void GlobalEdgeStateImpl::refreshEdgeConfiguration() {
         }
         timer = edgeRefreshTimer_;
         killedBefore = timer && timer->isKilled();
+        if (timer && !killedBefore && !timer->isRefreshTimerExpired(now())) {
+            // A full request got in first and brought a new session.
+            OXL_LOG_INFO(stateLogger(), "The edge refresh is no longer due");
+            return;
+        }
         cookie = xAuthCookieOf(edgeConfig_);
         services = requestedServices_;
         server = configServer_;

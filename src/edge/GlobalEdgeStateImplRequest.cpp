@@ -47,6 +47,16 @@ oxl::common::Cookie getXAuthCookie(const EdgeConfig& config) {
     return {};
 }
 
+// 0 without a session cookie.
+long xAuthExpiry(const EdgeConfig& config) {
+    for (const auto& cookie : config.cookies) {
+        if (cookie.getName() == EdgeConfig::X_AUTH_COOKIE_NAME) {
+            return cookie.getExpirationDate();
+        }
+    }
+    return 0;
+}
+
 bool availableConfigurationSatisfiesRequest(const EdgeConfig& config,
                                             const std::vector<std::string>& services) {
     for (const auto& name : services) {
@@ -211,8 +221,11 @@ bool GlobalEdgeStateImpl::isValidEdgeConfigurationLocked(const std::vector<std::
         OXL_LOG_INFO(stateLogger(), "Host queried is not in available hosts.");
         return false;
     }
+    // While the renewal the timer started is on its way, the session cookie still holds: requests need not
+    // wait for it (a slow edge would hold them all).
+    const bool renewing = refreshPending_ && xAuthExpiry(edgeConfig_) > now();
     if (!edgeRefreshTimer_ || edgeRefreshTimer_->isKilled() ||
-        edgeRefreshTimer_->isRefreshTimerExpired(now())) {
+        (edgeRefreshTimer_->isRefreshTimerExpired(now()) && !renewing)) {
         OXL_LOG_INFO(stateLogger(), "Refresh timer expired.");
         return false;
     }

@@ -9,6 +9,7 @@
 // them. Observers, listeners and the credentials manager are called without any of them held.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -102,7 +103,8 @@ class GlobalEdgeStateImpl : public GlobalEdgeState,
     long getRefreshTimerFireTime();
     void setClockForTesting(Clock clock);
 
-    // Used by the timer and the pool's tasks.
+    // Used by the timer and the pool's tasks. scheduleRefresh only queues the refresh (it takes no lock).
+    void scheduleRefresh();
     void refreshEdgeConfiguration();
     GetEdgeConfigurationResult runAsyncRequest(const std::vector<std::string>& services);
     void notifyObserversOfConfigAvailable();
@@ -192,6 +194,8 @@ class GlobalEdgeStateImpl : public GlobalEdgeState,
     std::vector<std::shared_ptr<GlobalEdgeStateObserver>> observers_;
 
     std::mutex serverAttemptMutex_;
+    // From the moment a refresh is queued until it has ended; lock-free because the timer sets it.
+    std::atomic<bool> refreshPending_{false};
 
     std::mutex componentsMutex_;
     std::shared_ptr<EdgeConfigRequest> request_;

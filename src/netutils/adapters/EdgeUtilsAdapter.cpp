@@ -99,23 +99,27 @@ Transform::Result EdgeUtilsAdapter::transformRequestUsingRequestOAuthToken(
     return transform(requestData);
 }
 
+// The header goes on only once the request is rewritten: a request that ends up going direct must not carry
+// the edge session's token to another server.
 Transform::Result EdgeUtilsAdapter::transformRequestUsingXEdgeAuth(oxl::http::HttpRequestData& requestData) {
+    const Transform::Result result = transform(requestData);
     auto options = requestData.getOptions();
-    if (options && edgeUtils_) {
-        const auto credentials = edgeUtils_->getCredentials();
-        if (!credentials || credentials->token.empty()) {
-            OXL_LOG_WARN(logger(),
-                         "Edge OAuthToken is empty, can not set X-EdgeAuth field in the request header");
-        } else {
-            const oxl::WipedString token = credentials->token.getWiped();
-            std::string value;
-            value.reserve(7 + token.size());
-            value.append("Bearer ").append(token.str());
-            options->headers->emplace_back("X-EdgeAuth", value);
-            oxl::secureWipe(value);
-        }
+    if (result != Transform::SUCCESS || !options) {
+        return result;
     }
-    return transform(requestData);
+    const auto credentials = edgeUtils_->getCredentials();
+    if (!credentials || credentials->token.empty()) {
+        OXL_LOG_WARN(logger(),
+                     "Edge OAuthToken is empty, can not set X-EdgeAuth field in the request header");
+        return result;
+    }
+    const oxl::WipedString token = credentials->token.getWiped();
+    std::string value;
+    value.reserve(7 + token.size());
+    value.append("Bearer ").append(token.str());
+    options->headers->emplace_back("X-EdgeAuth", value);
+    oxl::secureWipe(value);
+    return result;
 }
 
 Transform::Result EdgeUtilsAdapter::transform(oxl::http::HttpRequestData& requestData) {

@@ -315,6 +315,12 @@ TEST_F(EdgeUtilsTest, AdapterFailuresLeaveTheRequestAlone) {
         EXPECT_TRUE(data->getOptions()->cookies.empty()) << row.name;
         EXPECT_FALSE(data->hasFailoverUrl()) << row.name;
     }
+    // The edge session's token never rides on a request that was not rewritten.
+    state->credentials = std::make_shared<Credentials>("alice", "pw", "edge-token");
+    state->configuration = Config(Config::EDGE_CONNECTIVITY_UNAVAILABLE);
+    auto direct = requestFor("https://files.corp.test/a");
+    EXPECT_EQ(adapter.transformRequestUsingXEdgeAuth(*direct), Transform::EDGE_ENVIRONMENT_UNAVAILABLE);
+    EXPECT_TRUE(direct->getOptions()->headers->empty());
     oxl::http::HttpRequestData invalid(nullptr, nullptr);
     EXPECT_EQ(adapter.transformRequest(invalid), Transform::INVALID_PARAMETERS);
 }

@@ -388,11 +388,12 @@ TEST_F(GlobalEdgeStateTest, ConcurrentAsyncRequestsGetTheirOwnIdsAndShareOneFetc
 }
 
 TEST_F(GlobalEdgeStateTest, RefreshRenewsTheCookieOnTimeAndNotFromInside) {
-    // A cookie of 2 s: the timer fires after 1 s.
-    request->script(E1.address, {{EdgeConfigRequest::SUCCESS, config(2, "session1")},
-                                 {EdgeConfigRequest::SUCCESS, config(100, "session2")}});
+    // A cookie of 3 s: the timer fires after 2 s (the state's clock is moved along with it).
+    request->script(E1.address, {{EdgeConfigRequest::SUCCESS, config(3, "session1")},
+                                 {EdgeConfigRequest::SUCCESS, config(102, "session2")}});
     ASSERT_EQ(state->getEdgeConfiguration().result, Result::SUCCESS);
-    ASSERT_EQ(state->getRefreshTimerSeconds(), 1);
+    ASSERT_EQ(state->getRefreshTimerSeconds(), 2);
+    clock.now += 2;
     ASSERT_TRUE(waitFor([&] { return observer->configs == 2; }, std::chrono::seconds(10)));
     const auto calls = request->calls();
     ASSERT_EQ(calls.size(), 2u);
@@ -422,6 +423,7 @@ TEST_F(GlobalEdgeStateTest, ExpiredCookieRefreshFetchesAgainAndARemovedConfigura
     EXPECT_EQ(request->hosts(), (std::vector<std::string>{"e1.ext.test", "e1.ext.test"}));
 
     // The configuration is removed while a refresh is on the wire: the refresh must not bring it back.
+    clock.now += 71;
     request->closeGate();
     auto refresh = std::async(std::launch::async, [this] { state->refreshEdgeConfiguration(); });
     ASSERT_TRUE(waitFor([&] { return request->calls().size() == 3; }));
@@ -432,6 +434,33 @@ TEST_F(GlobalEdgeStateTest, ExpiredCookieRefreshFetchesAgainAndARemovedConfigura
     request->clearCalls();
     EXPECT_EQ(state->getEdgeConfiguration().result, Result::SUCCESS);
     EXPECT_EQ(request->hosts(), std::vector<std::string>{"e1.ext.test"});
+}
+
+// While a renewal is on its way the session cookie still holds: requests do not wait for a slow edge. A
+// renewal that failed leaves the next request to fetch a new configuration.
+TEST_F(GlobalEdgeStateTest, RequestsDoNotWaitForARefreshOnTheWire) {
+    request->script(E1.address, {{EdgeConfigRequest::SUCCESS, config(100, "a")},
+                                 {EdgeConfigRequest::CONNECTION_FAILED},
+                                 {EdgeConfigRequest::SUCCESS, config(200, "c")}});
+    ASSERT_EQ(state->getEdgeConfiguration().result, Result::SUCCESS);
+    clock.now += 71;
+    request->closeGate();
+    state->scheduleRefresh();
+    ASSERT_TRUE(waitFor([&] { return request->calls().size() == 2; }));
+    auto during = std::async(std::launch::async, [this] { return state->getEdgeConfiguration(); });
+    const bool answeredAtOnce = during.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    request->openGate();
+    ASSERT_TRUE(answeredAtOnce) << "the request waited for the refresh";
+    const auto held = during.get();
+    EXPECT_EQ(held.result, Result::SUCCESS);
+    EXPECT_EQ(held.edgeConfig.getCookies()[0].getValue(), "a");
+    EXPECT_EQ(request->calls().size(), 2u);
+    // The renewal failed: the next request does not keep the old session alive on its own.
+    ASSERT_TRUE(waitFor([&] {
+        request->clearCalls();
+        const auto after = state->getEdgeConfiguration();
+        return after.result == Result::SUCCESS && after.edgeConfig.getCookies()[0].getValue() == "c";
+    }));
 }
 
 TEST_F(GlobalEdgeStateTest, WakeupInBackgroundRefreshesOnlyAnExpiredTimer) {
