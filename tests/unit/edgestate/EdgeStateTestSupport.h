@@ -220,6 +220,7 @@ class ScriptedRequest : public EdgeConfigRequest {
         bool isFullUsername = false;
         std::vector<std::string> services;
         std::string xAuthValue;
+        std::string domain;
     };
 
     // Answers for `host`, in order; the last one repeats.
@@ -262,6 +263,7 @@ class ScriptedRequest : public EdgeConfigRequest {
         if (!params.xAuthCookie.isEmpty()) {
             call.xAuthValue = params.xAuthCookie.getValue();
         }
+        call.domain = params.domain;
         calls_.push_back(call);
         cv_.wait(lock, [this] { return gateOpen_; });
         auto it = answers_.find(params.host);

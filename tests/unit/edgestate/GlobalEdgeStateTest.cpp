@@ -336,6 +336,9 @@ TEST_F(GlobalEdgeStateTest, HeldConfigurationAndPreconditions) {
          Result::SUCCESS,
          1},
         {"timer expired", [this] { clock.now += 71; }, {}, Result::SUCCESS, 1},
+        {"same domain", [this] { state->setEdgeDomain("corp.test"); }, {}, Result::SUCCESS, 0},
+        // A session belongs to the domain it was opened for.
+        {"new domain", [this] { state->setEdgeDomain("corp2.test"); }, {}, Result::SUCCESS, 1},
         {"no credentials", [this] { manager->clearCredentials(); }, {}, Result::CREDENTIALS_NOT_SET, 0},
         {"no manager", [this] { state->setCredentialsManager(nullptr); }, {}, Result::CREDENTIALS_NOT_SET, 0},
         {"no edge",
@@ -350,6 +353,12 @@ TEST_F(GlobalEdgeStateTest, HeldConfigurationAndPreconditions) {
         EXPECT_EQ(state->getEdgeConfiguration(row.services).result, row.result) << row.name;
         EXPECT_EQ(request->calls().size(), row.calls) << row.name;
     }
+    detection->announce(false, true);
+    state->setCredentialsManager(manager);
+    manager->setCredentials(Credentials("alice@corp.test", "pw", ""));
+    state->setEdgeDomain("corp3.test");
+    ASSERT_EQ(state->getEdgeConfiguration().result, Result::SUCCESS);
+    EXPECT_EQ(request->calls().back().domain, "corp3.test");
     GlobalEdgeState::RequestId id = 5;
     EXPECT_EQ(state->getEdgeConfigurationAsync(nullptr, id).result, Result::INVALID_ARGUMENT);
     EXPECT_EQ(id, 0u);
