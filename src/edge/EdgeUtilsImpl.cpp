@@ -55,6 +55,18 @@ bool pathStartsWithToken(const std::string& path, const std::string& token) {
     return path.size() == token.size() + 1 || path[token.size() + 1] == '/';
 }
 
+// "https://h?q" and "https://h/?q" name the same resource, but the URL helpers read the host of the first
+// up to the next "/" or ":"; the path is made explicit before the URL is taken apart.
+std::string withExplicitPath(const std::string& url) {
+    const std::size_t scheme = url.find("://");
+    const std::size_t authority = scheme == std::string::npos ? 0 : scheme + 3;
+    const std::size_t end = url.find_first_of("/?#", authority);
+    if (end == std::string::npos || url[end] == '/') {
+        return url;
+    }
+    return url.substr(0, end) + "/" + url.substr(end);
+}
+
 // "https://EDGE:PORT/<token><path and query of url>", or "" when the edge address cannot take a port.
 std::string edgeUrl(const EdgeServiceLocation& server, const std::string& token, const std::string& request) {
     const std::string hostAndPort = oxl::ip::IpUtils::appendPortToAddress(server.address, server.tlsPort);
@@ -110,8 +122,9 @@ class GetHttpCookiesEdgeConfigListener : public GetEdgeConfigurationListener {
 
 }  // namespace
 
-Transform::Result EdgeUtilsImpl::buildTokenizedBaseUrlEncoded(const std::string& url, std::string& out) {
+Transform::Result EdgeUtilsImpl::buildTokenizedBaseUrlEncoded(const std::string& original, std::string& out) {
     out.clear();
+    const std::string url = withExplicitPath(original);
     const auto state = globalEdgeState();
     std::string text = state ? state->getEdgeDomain() : std::string();
     if (text.empty()) {
@@ -181,7 +194,7 @@ Transform EdgeUtilsImpl::transform(const std::string& url, const EdgeServiceLoca
         OXL_LOG_ERROR(logger(), "Failed to encode Url with TransformHttpUrlResult: " << encoded);
         return Transform({}, encoded);
     }
-    const std::string request = HttpUtils::extractRequestFromHttpUrl(url);
+    const std::string request = HttpUtils::extractRequestFromHttpUrl(withExplicitPath(url));
     std::deque<std::string> urls;
     if (edgeServer != nullptr) {
         urls.push_back(edgeUrl(*edgeServer, token, request));
@@ -202,7 +215,7 @@ Transform::Result EdgeUtilsImpl::transformHttpCookies(const std::string& request
         return transformResult.result;
     }
     const std::string host =
-        requestUrl.empty() ? std::string() : HttpUtils::extractHostFromHttpUrl(requestUrl);
+        requestUrl.empty() ? std::string() : HttpUtils::extractHostFromHttpUrl(withExplicitPath(requestUrl));
     if (host.empty()) {
         OXL_LOG_ERROR(logger(),
                       "Malformed original Url: " << oxl::http::CurlHttpUtils::loggableUrl(requestUrl)
