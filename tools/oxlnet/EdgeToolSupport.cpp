@@ -1,7 +1,10 @@
 #include "oxlnet/EdgeToolSupport.h"
 
+#include <condition_variable>
 #include <ctime>
 #include <iostream>
+#include <mutex>
+#include <optional>
 
 #include "oxl/http/NamePinning.h"
 
@@ -102,6 +105,34 @@ void printConfig(std::ostream& out, const oxl::edge::EdgeConfig& config) {
             << cookie.getPath() << " expires " << (expiry == 0 ? std::string("session") : utc(expiry))
             << "\n";
     }
+}
+
+oxl::edge::GlobalEdgeState::GetEdgeConfigurationResult fetchConfiguration(
+    oxl::edge::GlobalEdgeState& state, std::chrono::seconds timeout,
+    oxl::edge::GlobalEdgeState::GetEdgeConfigurationResult::Result& first,
+    oxl::edge::GlobalEdgeState::RequestId& requestId) {
+    using Result = oxl::edge::GlobalEdgeState::GetEdgeConfigurationResult;
+    struct Listener : oxl::edge::GetEdgeConfigurationListener {
+        std::mutex mutex;
+        std::condition_variable done;
+        std::optional<Result> result;
+        void onEdgeConfigurationRetrieved(oxl::edge::GlobalEdgeState::RequestId, const Result& r) override {
+            const std::lock_guard<std::mutex> lock(mutex);
+            result = r;
+            done.notify_all();
+        }
+    };
+    auto listener = std::make_shared<Listener>();
+    Result answer = state.getEdgeConfigurationAsync(listener, requestId);
+    first = answer.result;
+    if (answer.result != Result::REQUEST_SUBMITTED) {
+        return answer;
+    }
+    std::unique_lock<std::mutex> lock(listener->mutex);
+    if (!listener->done.wait_for(lock, timeout, [&] { return listener->result.has_value(); })) {
+        return Result(Result::INTERNAL_ERROR);
+    }
+    return *listener->result;
 }
 
 oxl::common::Cookie xAuthCookie(const oxl::edge::EdgeConfig& config) {

@@ -2,6 +2,7 @@
 // the printing of a configuration (cookies by name, domain, path and expiry, never their values).
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <memory>
 #include <mutex>
@@ -10,6 +11,7 @@
 #include <utility>
 
 #include "oxl/edge/EdgeConfig.h"
+#include "oxl/edge/GlobalEdgeState.h"
 #include "oxl/http/EdgeTransformer.h"
 #include "oxl/http/HttpRequestData.h"
 #include "oxl/runtime/SecureString.h"
@@ -29,6 +31,13 @@ bool readSecret(oxl::SecureString& secret, std::string& problem);
 // "2024-01-31T12:00:00Z".
 std::string utc(long seconds);
 void printConfig(std::ostream& out, const oxl::edge::EdgeConfig& config);
+// Asks for the edge configuration the way a host does (getEdgeConfigurationAsync) and waits for the
+// listener's answer. `first` is the immediate answer and `requestId` the id of the queued request (0 when
+// answered at once). INTERNAL_ERROR when no answer came in time.
+oxl::edge::GlobalEdgeState::GetEdgeConfigurationResult fetchConfiguration(
+    oxl::edge::GlobalEdgeState& state, std::chrono::seconds timeout,
+    oxl::edge::GlobalEdgeState::GetEdgeConfigurationResult::Result& first,
+    oxl::edge::GlobalEdgeState::RequestId& requestId);
 // The configuration's "X-Auth" cookie, or an empty one.
 oxl::common::Cookie xAuthCookie(const oxl::edge::EdgeConfig& config);
 

@@ -11,7 +11,6 @@
 #include <ctime>
 #include <iomanip>
 #include <iostream>
-#include <optional>
 #include <set>
 #include <sstream>
 
@@ -332,31 +331,14 @@ bool moveOutside(DemoContext& ctx) {
     return ok;
 }
 
-bool fetchConfiguration(DemoContext& ctx) {
+bool configurationArrives(DemoContext& ctx) {
     DemoSandbox& box = ctx.box;
-    struct Listener : oxl::edge::GetEdgeConfigurationListener {
-        std::mutex mutex;
-        std::condition_variable done;
-        std::optional<ConfigResult> result;
-        void onEdgeConfigurationRetrieved(GlobalEdgeState::RequestId, const ConfigResult& r) override {
-            const std::lock_guard<std::mutex> lock(mutex);
-            result = r;
-            done.notify_all();
-        }
-    };
-    auto listener = std::make_shared<Listener>();
+    ConfigResult::Result first = ConfigResult::INTERNAL_ERROR;
     GlobalEdgeState::RequestId id = 0;
-    ConfigResult answer = box.state->getEdgeConfigurationAsync(listener, id);
+    const ConfigResult answer = fetchConfiguration(*box.state, std::chrono::seconds(60), first, id);
     std::ostringstream submitted;
-    submitted << "getEdgeConfigurationAsync: " << answer.result << ", request " << id;
+    submitted << "getEdgeConfigurationAsync: " << first << ", request " << id;
     ctx.say(submitted.str());
-    if (answer.result == ConfigResult::REQUEST_SUBMITTED) {
-        std::unique_lock<std::mutex> lock(listener->mutex);
-        if (listener->done.wait_for(lock, std::chrono::seconds(60),
-                                    [&] { return listener->result.has_value(); })) {
-            answer = *listener->result;
-        }
-    }
     std::ostringstream text;
     text << answer.result;
     if (!ctx.check(answer.result == ConfigResult::SUCCESS, "the edge configuration arrived: " + text.str())) {
@@ -501,7 +483,7 @@ std::vector<DemoStep> demoSteps() {
         {"an untrusted server is rejected after a prompt", rejectUntrusted},
         {"addresses: DNS, connection probe and NAT64", probeAddresses},
         {"outside: the internal records disappear", moveOutside},
-        {"the edge configuration arrives", fetchConfiguration},
+        {"the edge configuration arrives", configurationArrives},
         {"the same internal URL through the edge", throughTheEdge},
         {"the session cookie is renewed on time", refreshOnTime},
         {"an edge node fails and the other takes over", failOver},

@@ -175,30 +175,10 @@ int runSession(const Options& o) {
 
     bool ok = true;
     if (edge) {
-        // Asked the way a host asks: the answer comes to a listener on the state's pool.
-        struct Listener : oxl::edge::GetEdgeConfigurationListener {
-            std::mutex mutex;
-            std::condition_variable done;
-            std::optional<Result> result;
-            void onEdgeConfigurationRetrieved(GlobalEdgeState::RequestId, const Result& r) override {
-                const std::lock_guard<std::mutex> lock(mutex);
-                result = r;
-                done.notify_all();
-            }
-        };
-        auto listener = std::make_shared<Listener>();
+        // Each edge server is given at most a minute; a few of them fit well in five.
+        Result::Result first = Result::INTERNAL_ERROR;
         GlobalEdgeState::RequestId id = 0;
-        Result answer = state->getEdgeConfigurationAsync(listener, id);
-        if (answer.result == Result::REQUEST_SUBMITTED) {
-            std::unique_lock<std::mutex> lock(listener->mutex);
-            // Each edge server is given at most a minute; a few of them fit well in five.
-            if (listener->done.wait_for(lock, std::chrono::minutes(5),
-                                        [&] { return listener->result.has_value(); })) {
-                answer = *listener->result;
-            } else {
-                answer = Result(Result::INTERNAL_ERROR);
-            }
-        }
+        const Result answer = oxlnet::fetchConfiguration(*state, std::chrono::minutes(5), first, id);
         std::ostringstream text;
         text << "configuration: " << answer.result;
         if (answer.result == Result::SUCCESS) {
