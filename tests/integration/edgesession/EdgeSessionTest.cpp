@@ -166,7 +166,8 @@ TEST_F(EdgeSessionTest, OutsideThroughTheEdgeRefreshFailoverAndBackInside) {
     ASSERT_EQ(count(EdgeSandbox::Endpoint::CONFIG, 0), 1u);
     const auto configAt = box.edge->received(0).front().at;
     const long armed = state->getRefreshTimerSeconds();
-    EXPECT_TRUE(armed == 6 || armed == 7) << "70 % of a 10 s cookie, was " << armed;
+    // 70 % of what is left of the 10 s when the answer is handled.
+    EXPECT_TRUE(armed >= 5 && armed <= 7) << "70 % of a 10 s cookie, was " << armed;
 
     // An internal URL through the edge: the cookie the caller holds for the internal host is rewritten for
     // the edge and reaches the internal server; the edge's session cookie does not.
@@ -202,7 +203,7 @@ TEST_F(EdgeSessionTest, OutsideThroughTheEdgeRefreshFailoverAndBackInside) {
         std::chrono::seconds(15)));
     const auto after = std::chrono::duration_cast<std::chrono::milliseconds>(refresh.at - configAt).count();
     EXPECT_GE(after, 5000);
-    EXPECT_LT(after, 9500);
+    EXPECT_LT(after, 10000) << "the cookie had expired";
     EXPECT_EQ(refresh.status, 200);
     ASSERT_TRUE(notices->waitFor([&] { return notices->configs() >= 2; }, LONG_WAIT));
     EXPECT_EQ(box.edge->counters().sessionsRefreshed, 1u);
