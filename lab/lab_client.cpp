@@ -35,6 +35,7 @@
 #include "oxl/http/HttpNetworkEvent.h"
 #include "oxl/http/HttpNetworkEventReporter.h"
 #include "oxl/http/HttpUtils.h"
+#include "oxl/log/Log.h"
 #include "oxl/netutils/GlobalEdgeStateController.h"
 #include "oxl/netutils/GlobalInit.h"
 #include "oxl/netutils/adapters/EdgeUtilsAdapter.h"
@@ -173,7 +174,8 @@ class StateWatcher : public oxl::edge::GlobalEdgeStateObserver {
     void onVisibilityChanged() override {
         const bool internal = state_.isInternalConnectivityAvailable();
         const bool edge = state_.isEdgeConnectivityAvailable();
-        journal_.line("obs visibility internal=" + std::to_string(internal) + " edge=" + std::to_string(edge));
+        journal_.line("obs visibility internal=" + std::to_string(internal) +
+                      " edge=" + std::to_string(edge));
         if (edge && !internal) {
             GlobalEdgeState::RequestId id = 0;
             const auto first = state_.getEdgeConfigurationAsync(listener_, id);
@@ -262,8 +264,8 @@ void request(const Settings& s, Worker& worker, long seq, Journal& journal) {
     const std::string used = worker.transformer->take();
     std::ostringstream text;
     text << "req seq=" << seq << " start=" << start << " ms=" << (nowMs() - start)
-         << " route=" << (used.empty() ? "direct" : "edge")
-         << " server=" << oxl::http::HttpUtils::extractHostFromHttpUrl(response.url.empty() ? s.url : response.url)
+         << " route=" << (used.empty() ? "direct" : "edge") << " server="
+         << oxl::http::HttpUtils::extractHostFromHttpUrl(response.url.empty() ? s.url : response.url)
          << " result=" << result << " status=" << response.responseCode;
     const std::string via = response.getHeader("Server");
     text << " via=" << (via.empty() ? "-" : via);
@@ -358,9 +360,14 @@ int main(int argc, char** argv) {
     if (o.count("--interval-ms")) {
         s.intervalMs = std::max(10L, std::atol(o["--interval-ms"].c_str()));
     }
+    if (o.count("--log-level")) {
+        // 2 errors ... 6 trace, on standard error; secrets are never logged at any level.
+        oxl::log::setDefaultLevel(std::atoi(o["--log-level"].c_str()));
+    }
     if (s.user.empty() || s.trustFile.empty() || s.url.empty()) {
-        std::cerr << "usage: oxl_lab_client --user U --trust FILE --url URL [--internal-domain D] "
-                     "[--external-domain E] [--interval-ms N]   (password on standard input)\n";
+        std::cerr
+            << "usage: oxl_lab_client --user U --trust FILE --url URL [--internal-domain D] "
+               "[--external-domain E] [--interval-ms N] [--log-level 2..6]   (password on standard input)\n";
         return 2;
     }
     std::string secret;

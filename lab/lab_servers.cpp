@@ -100,6 +100,8 @@ int runEdge(std::map<std::string, std::string> o) {
     options.internalTrustFile = o["--internal-trust"];
     options.cookieDomain = o["--cookie-domain"];
     options.cookiesUnderEdgePath = true;
+    // As a production edge: a request sent with the cookie a refresh is replacing still gets through.
+    options.keepRefreshedSessions = true;
     options.cookieLifetimeSeconds = std::atol(o["--lifetime"].c_str());
     options.nodes = 2;
     EdgeSandbox edge(options);
@@ -119,7 +121,8 @@ int runEdge(std::map<std::string, std::string> o) {
     // The configuration names both nodes by the names the internet's DNS gives them.
     oxl::sandbox::SandboxConfiguration config;
     config.services.push_back(
-        {"_pelko-zds._tcp", {{o["--intranet-host"], static_cast<unsigned>(std::atoi(o["--intranet-port"].c_str())), 10, 0}},
+        {"_pelko-zds._tcp",
+         {{o["--intranet-host"], static_cast<unsigned>(std::atoi(o["--intranet-port"].c_str())), 10, 0}},
          ""});
     config.httpEdgeServers = {{o["--node0-name"], edge.port(0), 0}, {o["--node1-name"], edge.port(1), 0}};
     config.sipEdgeServers = config.xmppEdgeServers = config.httpEdgeServers;
@@ -168,9 +171,10 @@ int main(int argc, char** argv) {
     if (role == "edge") {
         return runEdge(options(argc, argv, 2));
     }
-    std::cerr << "usage: oxl_lab_servers intranet --host H --cert C --key K (on a free port)\n"
-                 "       oxl_lab_servers edge --domain D --host H --port P --cert C --key K --internal-trust F\n"
-                 "           --cookie-domain D --lifetime S --user U --intranet-host H --intranet-port P\n"
-                 "           --node0-name N --node1-name N   (password, then commands, on standard input)\n";
+    std::cerr
+        << "usage: oxl_lab_servers intranet --host H --cert C --key K (on a free port)\n"
+           "       oxl_lab_servers edge --domain D --host H --port P --cert C --key K --internal-trust F\n"
+           "           --cookie-domain D --lifetime S --user U --intranet-host H --intranet-port P\n"
+           "           --node0-name N --node1-name N   (password, then commands, on standard input)\n";
     return 2;
 }

@@ -325,7 +325,8 @@ class Lab:
         self.client = self.spawn("client", "cli", [
             a.build + "/lab/oxl_lab_client", "--user", "alice@" + INTERNAL_DOMAIN, "--trust", self.tmp + "/ca.pem",
             "--url", self.url, "--internal-domain", INTERNAL_DOMAIN, "--external-domain", EXTERNAL_DOMAIN,
-            "--interval-ms", str(a.interval_ms)], stdin_text=self.password)
+            "--interval-ms", str(a.interval_ms)] + (["--log-level", str(a.log_level)] if a.log_level else []),
+            stdin_text=self.password)
         self.wait_ready(self.client, "client", timeout=30)
         time.sleep(a.office_seconds)
 
@@ -403,6 +404,7 @@ def main():
     p.add_argument("--storm-seconds", type=float, default=2)
     p.add_argument("--storm-settle-seconds", type=float, default=20)
     p.add_argument("--verbose", action="store_true")
+    p.add_argument("--log-level", type=int, default=0, help="the client's log level (2..6) into logs/client.err")
     args = p.parse_args()
     if args.quick:
         args.stay = 30
