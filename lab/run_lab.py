@@ -37,6 +37,7 @@ EDGE_ADDRS = ("203.0.113.11", "203.0.113.12")
 EDGE_NAMES = ("edge1." + EXTERNAL_DOMAIN, "edge2." + EXTERNAL_DOMAIN)
 OFFICE_CLIENT = ("10.10.0.100/24", "10.10.0.1")
 HOTEL_CLIENT = ("100.64.0.100/24", "100.64.0.1")
+STOP_WAIT_S = 70
 
 
 def mono_ms():
@@ -361,10 +362,13 @@ class Lab:
         self.mark("end")
         self.client.stdin.write("quit\n")
         self.client.stdin.flush()
+        quit_at = mono_ms()
         try:
-            self.client.wait(30)
+            # Ending the session waits for an edge configuration request in flight, which may take the
+            # request's own transfer limit (60 s).
+            self.client.wait(STOP_WAIT_S)
         except subprocess.TimeoutExpired:
-            self.mark("client did not stop within 30 s")
+            self.mark("client did not stop within %d s" % STOP_WAIT_S)
             self.client_stuck = True
             if shutil.which("gdb"):
                 r = subprocess.run(["gdb", "-p", str(self.client.pid), "-batch", "-ex", "thread apply all bt"],
@@ -372,7 +376,7 @@ class Lab:
                 os.makedirs(os.path.join(a.build, "lab"), exist_ok=True)
                 with open(os.path.join(a.build, "lab", "client-stuck.txt"), "w") as f:
                     f.write(r.stdout)
-        self.mark("client exited rc=%s" % self.client.returncode)
+        self.mark("client exited rc=%s ms=%.0f" % (self.client.returncode, mono_ms() - quit_at))
         time.sleep(0.2)
 
 
