@@ -63,14 +63,19 @@ class Journal:
     def all(self, source, prefix, after=-math.inf, before=math.inf):
         return [(t, kv(x)) for t, s, x in self.lines if s == source and x.startswith(prefix) and after <= t < before]
 
-    def requests(self, after, before):
-        """Requests by the time they were started."""
+    def requests(self, after, before, mode="started"):
+        """Requests started in [after, before) ("started"), entirely inside it ("inside"), or in flight at
+        some moment of it ("overlap")."""
         out = []
         for t, s, x in self.lines:
             if s == "client" and x.startswith("req "):
                 d = kv(x)
                 start = float(d.get("start", t))
-                if after <= start < before:
+                stop = start + float(d.get("ms", 0))
+                chosen = {"started": after <= start < before,
+                          "inside": after <= start and stop < before,
+                          "overlap": stop >= after and start < before}[mode]
+                if chosen:
                     d["t"] = start
                     out.append(d)
         return out
@@ -95,10 +100,13 @@ def analyse(lines, args, duration, error):
 
     # 1. Office: everything direct.
     start_t, start = j.first("client", "start ", -math.inf)
+    hotel_t = kv(j.mark("moved hotel")[1] or "")
+    office_t = kv(j.mark("moved office")[1] or "")
     if p[1] is not None and p[2] is not None:
         figure(1, "internal visible at start", start.get("internal") if start else None, "1",
                start is not None and start.get("internal") == "1")
-        reqs = j.requests(p[1], p[2])
+        # A request still on its way when the client moves belongs to the move.
+        reqs = j.requests(p[1], float(hotel_t.get("start", p[2])), "inside")
         bad = [r for r in reqs if failed(r)]
         wrong = [r for r in reqs if r.get("route") != "direct"]
         misrouted[1] = len(wrong)
@@ -117,8 +125,9 @@ def analyse(lines, args, duration, error):
                None if t_config is None else round(t_config - t0), b["config_ms"],
                t_config is not None and t_config - t0 <= b["config_ms"], "ms")
         window_end = t_config if t_config is not None else p[3] or end
-        between = j.requests(t0, window_end)
-        ticks = math.ceil(b["config_ms"] / args.interval_ms)
+        between = j.requests(t0, window_end, "overlap")
+        # Those started within the bound, and the one on its way when the client moved.
+        ticks = math.ceil(b["config_ms"] / args.interval_ms) + 1
         figure(2, "requests failed between change and configuration", len([r for r in between if failed(r)]),
                ticks, len([r for r in between if failed(r)]) <= ticks, note="%d requests" % len(between))
         after = j.requests(t_vis, p[5] or end) if t_vis is not None else []
@@ -126,7 +135,7 @@ def analyse(lines, args, duration, error):
 
     # 3. The stay: no failure, refreshes at 70 % of the cookie's life.
     if p[3] is not None and p[4] is not None:
-        reqs = j.requests(p[3], p[4])
+        reqs = j.requests(p[3], p[4], "inside")
         bad = [r for r in reqs if failed(r)]
         figure(3, "requests failed during the stay", len(bad), 0, not bad and reqs, note="%d requests" % len(reqs))
         start_at = t_config if t_config is not None else p[3]
@@ -152,7 +161,7 @@ def analyse(lines, args, duration, error):
         figure(4, "node 1 refused -> first request answered through node 2",
                None if t_ok is None else round(t_ok - t_kill), b["gap_ms"],
                t_ok is not None and t_ok - t_kill <= b["gap_ms"], "ms")
-        reqs = j.requests(t_kill, p[5] or end)
+        reqs = j.requests(t_kill, float(office_t.get("start", p[5] or end)), "inside")
         bad = [r for r in reqs if failed(r)]
         figure(4, "requests failed after the node died", len(bad), 0, not bad and reqs,
                note="%d requests" % len(reqs))
@@ -168,13 +177,13 @@ def analyse(lines, args, duration, error):
         t_direct, _ = j.first("client", "obs visibility", t0, where=lambda d: d["internal"] == "1")
         figure(5, "address change -> direct again", None if t_direct is None else round(t_direct - t0),
                b["back_ms"], t_direct is not None and t_direct - t0 <= b["back_ms"], "ms")
-        between = j.requests(t0, t_direct if t_direct is not None else (p[6] or end))
-        ticks = math.ceil(b["back_ms"] / args.interval_ms)
+        between = j.requests(t0, t_direct if t_direct is not None else (p[6] or end), "overlap")
+        ticks = math.ceil(b["back_ms"] / args.interval_ms) + 1
         bad = len([r for r in between if failed(r)])
         figure(5, "requests failed between change and direct", bad, ticks, bad <= ticks,
                note="%d requests" % len(between))
         if t_direct is not None:
-            after = j.requests(t_direct, p[6] or end)
+            after = j.requests(t_direct, p[6] or end, "inside")
             misrouted[5] = len([r for r in after if r.get("route") != "direct"])
             figure(5, "requests failed once direct", len([r for r in after if failed(r)]), 0,
                    not [r for r in after if failed(r)])

@@ -409,10 +409,21 @@ def main():
     p.add_argument("--storm-settle-seconds", type=float, default=20)
     p.add_argument("--verbose", action="store_true")
     p.add_argument("--log-level", type=int, default=0, help="the client's log level (2..6) into logs/client.err")
+    p.add_argument("--reanalyse", metavar="JOURNAL", help="only analyse a journal.tsv of an earlier run")
     args = p.parse_args()
     if args.quick:
         args.stay = 30
     args.build = os.path.abspath(args.build)
+
+    if args.reanalyse:
+        lines = []
+        with open(args.reanalyse) as f:
+            for row in f:
+                t, source, text = row.rstrip("\n").split("\t", 2)
+                lines.append((float(t), source, text))
+        report = lab_report.analyse(lines, args, 0, None)
+        print(lab_report.render(report, lines))
+        return 0 if report["passed"] else 1
 
     why = namespaces_available()
     if why:
@@ -447,6 +458,9 @@ def main():
         json.dump(report, f, indent=2)
     with open(os.path.join(out_dir, "timeline.txt"), "w") as f:
         f.write(lab_report.timeline_text(lines))
+    # Everything heard, for --reanalyse.
+    with open(os.path.join(out_dir, "journal.tsv"), "w") as f:
+        f.writelines("%.1f\t%s\t%s\n" % line for line in lines)
     print(lab_report.render(report, lines))
     print("figures: %s" % os.path.join(out_dir, "results.json"))
     return 0 if report["passed"] else 1
