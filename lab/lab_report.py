@@ -284,10 +284,13 @@ def render(report, lines):
     rows += ["", "%-5s %-56s %10s %14s  %s" % ("phase", "figure", "value", "bound", "ok")]
     for f in report["figures"]:
         value = "-" if f["value"] is None else str(f["value"])
-        rows.append("%-5s %-56s %10s %14s  %s%s" % (f["phase"], f["name"], value + (" " + f["unit"] if f["unit"] and f["value"] is not None else ""),
-                                                    f["bound"], "yes" if f["ok"] else "NO",
-                                                    ("   (" + f["note"] + ")") if f["note"] else ""))
-    rows += ["", "%-5s %9s %7s %7s %7s" % ("phase", "requests", "failed", "direct", "edge")]
+        if f["unit"] and f["value"] is not None:
+            value += " " + f["unit"]
+        note = ("   (" + f["note"] + ")") if f["note"] else ""
+        rows.append("%-5s %-56s %10s %14s  %s%s" % (f["phase"], f["name"], value, f["bound"],
+                                                    "yes" if f["ok"] else "NO", note))
+    rows += ["", "requests by the phase they started in:",
+             "%-5s %9s %7s %7s %7s" % ("phase", "requests", "failed", "direct", "edge")]
     for n, c in sorted(report["phases"].items()):
         rows.append("%-5s %9d %7d %7d %7d" % (n, c["requests"], c["failed"], c["direct"], c["edge"]))
     if report["error"]:
