@@ -58,6 +58,7 @@ class Lab:
         self.password = secrets.token_hex(16)
         self.edge = None
         self.client = None
+        self.cleaned = False
 
     # ---- plumbing -------------------------------------------------------------------------------
     def sh(self, *cmd, ns=None, check=True):
@@ -134,8 +135,14 @@ class Lab:
         return None
 
     def cleanup(self):
+        if self.cleaned:
+            return
+        self.cleaned = True
+        # The lab's programs end when their standard input closes; dnsmasq on SIGTERM.
         for name, proc in reversed(self.procs):
             if proc.poll() is None:
+                if name.startswith("dns-"):
+                    proc.terminate()
                 try:
                     proc.stdin.close()
                 except OSError:
@@ -446,6 +453,10 @@ def main():
         lab.run()
     except (RuntimeError, OSError) as e:
         error = str(e)
+    except SystemExit:
+        lab.cleanup()
+        print("lab: interrupted; namespaces, files and processes removed", flush=True)
+        raise
     finally:
         lab.cleanup()
     duration = time.monotonic() - started
