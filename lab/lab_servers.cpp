@@ -31,9 +31,9 @@ long long msOf(Clock::time_point t) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
 }
 
-void say(const std::string& text) {
+void say(const std::string& text, Clock::time_point at = Clock::now()) {
     const std::lock_guard<std::mutex> lock(outMutex);
-    std::cout << "T=" << msOf(Clock::now()) << " " << text << std::endl;
+    std::cout << "T=" << msOf(at) << " " << text << std::endl;
 }
 
 std::map<std::string, std::string> options(int argc, char** argv, int first) {
@@ -137,8 +137,13 @@ int runEdge(std::map<std::string, std::string> o) {
         while (std::getline(std::cin, line) && line != "quit") {
             if (line.rfind("refuse ", 0) == 0) {
                 const auto node = static_cast<std::size_t>(std::atoi(line.c_str() + 7));
+                // Stamped when the node starts going away: closing it can take a while, and clients
+                // already see it refuse before it is done.
+                const auto at = Clock::now();
                 const bool ok = edge.setNodeFault(node, EdgeSandbox::NodeFault::REFUSE);
-                say("refused node=" + std::to_string(node) + (ok ? " ok" : " failed"));
+                say("refused node=" + std::to_string(node) + (ok ? " ok" : " failed") +
+                        " took_ms=" + std::to_string(msOf(Clock::now()) - msOf(at)),
+                    at);
             }
         }
         const std::lock_guard<std::mutex> lock(outMutex);
