@@ -53,6 +53,9 @@ bool runBounded(std::chrono::milliseconds limit, std::function<void()> work) {
         std::condition_variable done;
         bool finished = false;
     };
+    if (limit.count() <= 0) {
+        return false;
+    }
     auto state = std::make_shared<State>();
     std::thread worker([state, work = std::move(work)] {
         try {
@@ -259,13 +262,24 @@ int runDoctor(const Args& input) {
     const Deadline deadline(REPORT_BUDGET);
     Findings findings;
     Report report;
-    checkNetwork(o, deadline, findings, report);
-    checkDns(o, deadline, findings, report);
-    checkInsideOutside(o, deadline, findings, report);
-    checkProxy(o, deadline, findings, report);
-    checkEdge(o, deadline, findings, report);
-    checkUrls(o, deadline, findings, report);
-    finishEdge(deadline, findings);
+    const std::pair<const char*, void (*)(const Options&, const Deadline&, Findings&, Report&)> groups[] = {
+        {"network", checkNetwork}, {"dns", checkDns},   {"inside or outside", checkInsideOutside},
+        {"proxy", checkProxy},     {"edge", checkEdge}, {"url", checkUrls},
+    };
+    for (const auto& [section, group] : groups) {
+        try {
+            group(o, deadline, findings, report);
+        } catch (const std::exception& e) {
+            // One group's surprise must not cost the rest of the report.
+            report.add(
+                {section, "internal error", Verdict::FAILED, e.what(), "run again with -v and report it"});
+        }
+    }
+    try {
+        finishEdge(deadline, findings);
+    } catch (const std::exception&) {
+        // The session then simply expires on the edge.
+    }
     o.secret = oxl::SecureString();
     if (o.json) {
         report.printJson(std::cout);

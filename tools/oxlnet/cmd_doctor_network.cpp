@@ -134,15 +134,16 @@ void checkRoutes(Report& r) {
 }
 
 void checkNat64(const Deadline& deadline, Report& r) {
-    std::vector<std::string> addresses;
-    const bool finished = runBounded(deadline.limit(std::chrono::milliseconds(3000)), [&addresses] {
+    // Shared with the worker, which may outlive this call when the resolver hangs.
+    auto addresses = std::make_shared<std::vector<std::string>>();
+    const bool finished = runBounded(deadline.limit(std::chrono::milliseconds(3000)), [addresses] {
         auto nat64 = oxl::ip::Nat64Prefix::buildNat64Prefix(std::make_shared<oxl::dns::DnsUtilsImpl>(), true);
         // The well-known address of RFC 7050, synthesised with every prefix the network announces.
-        for (const auto& a :
-             nat64->getSynthesisedIpv6Address(oxl::ip::Ipv4Address::createIpv4Address("192.0.0.170"))) {
+        const auto wellKnown = oxl::ip::Ipv4Address::createIpv4Address("192.0.0.170");
+        for (const auto& a : nat64->getSynthesisedIpv6Address(wellKnown)) {
             std::ostringstream text;
             text << a;
-            addresses.push_back(text.str());
+            addresses->push_back(text.str());
         }
     });
     if (!finished) {
@@ -151,8 +152,8 @@ void checkNat64(const Deadline& deadline, Report& r) {
         return;
     }
     r.add({NETWORK, "NAT64", Verdict::OK,
-           addresses.empty() ? std::string("no prefix announced (not an IPv6-only network)")
-                             : "prefixes give 192.0.0.170 as " + join(addresses),
+           addresses->empty() ? std::string("no prefix announced (not an IPv6-only network)")
+                              : "prefixes give 192.0.0.170 as " + join(*addresses),
            ""});
 }
 

@@ -173,7 +173,8 @@ TEST_F(OxlnetDoctorTest, GivesTheVerdictsOfEachSituation) {
          box.password + "\n",
          1,
          {{"edge/" + edge1 + " reachable", "ok", "TLS handshake", ""},
-          {"edge/" + edge1 + " certificate", "failed", "[result : FAILURE , invalid reason : [", "install the issuing CA"},
+          {"edge/" + edge1 + " certificate", "failed", "[result : FAILURE , invalid reason : [",
+           "install the issuing CA"},
           {"edge/configuration", "warning", "not fetched", "fix the edge checks first"}}},
         {"wrong credentials",
          plus(base(box.dns->address()),
@@ -208,6 +209,12 @@ TEST_F(OxlnetDoctorTest, GivesTheVerdictsOfEachSituation) {
             EXPECT_NE(found->second.evidence.find(e.evidence), std::string::npos) << e.check << "\n"
                                                                                   << run.out;
             EXPECT_NE(found->second.hint.find(e.hint), std::string::npos) << e.check << "\n" << run.out;
+        }
+        // Every phase of a transfer is timed ("?" marks a phase the transfer did not report).
+        for (const auto& [name, line] : checks) {
+            if (line.section == "url") {
+                EXPECT_EQ(line.evidence.find('?'), std::string::npos) << line.evidence;
+            }
         }
         // The summary repeats every failing check, and only those, after the sections.
         const auto summary = run.out.find("== summary ==\n");
