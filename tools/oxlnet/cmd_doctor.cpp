@@ -3,6 +3,7 @@
 // evidence and a hint. Secrets come from standard input only and are never printed.
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>

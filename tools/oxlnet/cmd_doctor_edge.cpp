@@ -6,6 +6,7 @@
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 
+#include <algorithm>
 #include <ctime>
 #include <set>
 #include <sstream>
