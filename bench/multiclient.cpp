@@ -42,7 +42,7 @@ namespace {
 
 constexpr const char* HOST = "bench.test";
 constexpr int PARALLEL = 200;
-constexpr int REPETITIONS = 21;
+constexpr int REPETITIONS = 15;
 constexpr size_t SIZE = 96;
 
 struct Server {
