@@ -356,9 +356,8 @@ void perHeader(benchmark::State& state, const Children& c, const std::string& pa
         }
         return;
     }
-    auto extra = [](const oxl::bench::Sample& with, const oxl::bench::Sample& without) {
-        return oxl::bench::Sample{(with.wall - without.wall) / EXTRA_HEADERS,
-                                  (with.cpu - without.cpu) / EXTRA_HEADERS};
+    auto extra = [extras](const oxl::bench::Sample& with, const oxl::bench::Sample& without) {
+        return oxl::bench::Sample{(with.wall - without.wall) / extras, (with.cpu - without.cpu) / extras};
     };
     std::vector<oxl::bench::Sample> base, lib;
     std::vector<double> ratios;
