@@ -43,8 +43,8 @@ lab: configure
 
 bench: deps
 	cmake -S . -B $(BENCH_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DOXL_BUILD_BENCH=ON $(CMAKE_FLAGS)
-	cmake --build $(BENCH_BUILD) -j $(JOBS)
-	./scripts/run-bench.sh $(BENCH_BUILD)
+	cmake --build $(BENCH_BUILD) -j $(JOBS) --target oxl_bench
+	./scripts/run-bench.sh $(BENCH_BUILD) $(BUILD)/bench/results.json
 
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
