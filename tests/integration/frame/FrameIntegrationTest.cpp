@@ -201,6 +201,7 @@ TEST_F(FrameTest, AnEdge503BecomesAnInfrastructureEventAndARefetch) {
 
 // Inside, the detection only looks again when told to. A transfer to a host that cannot be reached hints
 // that an interface may have dropped; the detection probes and finds that the device is now outside.
+// An address change reported by the host resets the NAT64 prefix.
 TEST_F(FrameTest, AnUnreachableHostBecomesASensingHintAndARedetection) {
     startSession(true);
     if (IsSkipped() || HasFatalFailure()) {
@@ -224,6 +225,12 @@ TEST_F(FrameTest, AnUnreachableHostBecomesASensingHintAndARedetection) {
     ASSERT_TRUE(eventually([&] { return !state->isInternalConnectivityAvailable(); }, LONG_WAIT));
     EXPECT_TRUE(log.contains("hintNetworkInterfaceMightHaveDropped 'oxlnetutils.http.hostUnreachableError'"));
     EXPECT_TRUE(state->isEdgeConnectivityAvailable());
+
+    // An address change the host reports makes the NAT64 prefix be discovered again.
+    EXPECT_FALSE(log.contains("resetting nat64 prefix due to network change"));
+    NetUtilsFactory().createNetworkEventReporter()->hintHostOsIpInterfaceChanged("test: address change");
+    EXPECT_TRUE(
+        eventually([&] { return log.contains("resetting nat64 prefix due to network change"); }, LONG_WAIT));
 }
 
 std::shared_ptr<oxl::http::BasicHttpClientImpl> asImpl(const std::shared_ptr<oxl::http::BasicHttpClient>& c) {
