@@ -4,13 +4,13 @@
 #include <stdexcept>
 #include <utility>
 
-#include "oxl/edge/EdgeConfigRequestImpl.h"
 #include "oxl/edge/EdgeDetectionControllerImpl.h"
 #include "oxl/edge/EdgeInfrastructureEventControllerImpl.h"
 #include "oxl/edge/EdgeTransitionDetectionControllerImpl.h"
 #include "oxl/edge/GlobalEdgeStateImpl.h"
 #include "oxl/log/Log.h"
-#include "oxl/netutils/adapters/EdgeHttpAdapter.h"
+#include "oxl/netutils/NetUtilsFactory.h"
+#include "oxl/netutils/adapters/Nat64PrefixChangeAdapter.h"
 #include "oxl/runtime/Event.h"
 
 namespace oxl::netutils {
@@ -29,6 +29,7 @@ struct Subsystem {
     std::shared_ptr<oxl::edge::EdgeDetectionControllerImpl> detection;
     std::shared_ptr<oxl::edge::EdgeTransitionDetectionControllerImpl> transitions;
     std::shared_ptr<oxl::edge::EdgeInfrastructureEventControllerImpl> infrastructure;
+    std::shared_ptr<adapters::Nat64PrefixChangeAdapter> nat64Reset;
 };
 
 struct ControllerState {
@@ -53,12 +54,6 @@ std::shared_ptr<oxl::edge::GlobalEdgeState> current() {
     return c.instance;
 }
 
-// The one place where the configuration request is made. The object factory will supply it; until then it
-// runs on the library's basic HTTP client through the edge HTTP adapter.
-std::shared_ptr<oxl::edge::EdgeConfigRequest> createEdgeConfigRequest() {
-    return std::make_shared<oxl::edge::EdgeConfigRequestImpl>(std::make_shared<adapters::EdgeHttpAdapter>());
-}
-
 void stopSubsystem(const Subsystem& subsystem) {
     if (subsystem.infrastructure) {
         subsystem.infrastructure->stop();
@@ -70,6 +65,9 @@ void stopSubsystem(const Subsystem& subsystem) {
         subsystem.transitions->stop();
     }
     if (subsystem.detection) {
+        if (subsystem.nat64Reset) {
+            subsystem.detection->unregisterNetworkSensingObserver(subsystem.nat64Reset);
+        }
         subsystem.detection->stop();
     }
 }
@@ -102,8 +100,11 @@ void GlobalEdgeStateController::init(const std::string& internalDomain, const st
     subsystem.transitions = oxl::edge::EdgeTransitionDetectionControllerImpl::build();
     subsystem.detection->setEdgeTransitionDetectionController(subsystem.transitions);
     subsystem.transitions->start();
-    auto state =
-        oxl::edge::GlobalEdgeStateImpl::build(createEdgeConfigRequest(), subsystem.detection, internalDomain);
+    // A new network may have another NAT64 prefix, or none.
+    subsystem.nat64Reset = adapters::Nat64PrefixChangeAdapter::buildNat64PrefixChangeAdapter();
+    subsystem.detection->registerNetworkSensingObserver(subsystem.nat64Reset);
+    auto state = oxl::edge::GlobalEdgeStateImpl::build(NetUtilsFactory().createEdgeConfigRequest(),
+                                                       subsystem.detection, internalDomain);
     subsystem.infrastructure = oxl::edge::EdgeInfrastructureEventControllerImpl::build(state);
     oxl::edge::EdgeInfrastructureEventController::setInstance(subsystem.infrastructure);
     subsystem.infrastructure->start();

@@ -14,6 +14,7 @@
 #include "netutils/LibCurlMemoryManagerInternal.h"
 #include "oxl/log/Log.h"
 #include "oxl/netutils/LibCurlMemoryManager.h"
+#include "oxl/netutils/NetworkEventReporterImpl.h"
 #include "oxl/version/Version.h"
 
 namespace oxl::netutils {
@@ -174,6 +175,8 @@ int GlobalInitLibCurlOnly() {
 }
 
 void GlobalCleanup() {
+    // No event may reach the edge subsystems once the host has torn them down.
+    NetworkEventReporterImpl::stop();
     OXL_LOG_DEBUG(logger(), "libcurl global cleanup (curl_global_cleanup)");
     curl_global_cleanup();
     OXL_LOG_DEBUG(logger(), "openssl thread cleanup");

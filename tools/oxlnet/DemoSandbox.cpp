@@ -38,16 +38,6 @@ void StateRecorder::bump(int& counter) {
     cv_.notify_all();
 }
 
-std::vector<std::string> RecordingEventReporter::take() {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    return std::exchange(labels_, {});
-}
-
-void RecordingEventReporter::add(const std::string& label) {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    labels_.push_back(label);
-}
-
 void RejectingPrompt::onInvalidCertRequest(const oxl::cert::InvalidCertRequest& request) {
     {
         const std::lock_guard<std::mutex> lock(mutex_);

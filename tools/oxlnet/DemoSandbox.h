@@ -16,7 +16,6 @@
 #include "oxl/dns/DnsUtilsScopedSetCustomServerAddress.h"
 #include "oxl/edge/GlobalEdgeStateImpl.h"
 #include "oxl/http/BasicHttpClientImpl.h"
-#include "oxl/http/HttpNetworkEventReporter.h"
 #include "oxl/runtime/SecureString.h"
 #include "oxlnet/EdgeToolSupport.h"
 #include "sandbox/DnsSandbox.h"
@@ -53,23 +52,6 @@ class StateRecorder : public oxl::edge::GlobalEdgeStateObserver {
     int configs_ = 0;
 };
 
-// Where the basic client reports what its transfers learned about the network.
-class RecordingEventReporter : public oxl::http::HttpNetworkEventReporter {
-  public:
-    void hintNetworkInterfaceMightHaveDropped(const std::string& label) override { add(label); }
-    void hintNetworkStackNotReady(const std::string& label) override { add(label); }
-    void hintNetworkIsInUse(const std::string& label) override { add(label); }
-    void edgeInfrastructureEvent(const std::string& label, const std::string& server) override {
-        add(label + " (" + server + ")");
-    }
-    std::vector<std::string> take();
-
-  private:
-    void add(const std::string& label);
-    std::mutex mutex_;
-    std::vector<std::string> labels_;
-};
-
 // Stands for the application's certificate prompt: notes what it was shown and rejects the certificate.
 class RejectingPrompt : public oxl::cert::InvalidCertListener {
   public:
@@ -94,8 +76,7 @@ struct DemoSandbox {
     std::shared_ptr<oxl::edge::GlobalEdgeStateImpl> state;
     std::shared_ptr<StateRecorder> recorder;
     std::shared_ptr<RejectingPrompt> prompt;
-    std::shared_ptr<RecordingEventReporter> events;
-    std::shared_ptr<ReportingTransformer> transformer;
+    std::shared_ptr<UrlNotingEvaluator> noted;
     std::shared_ptr<oxl::http::BasicHttpClientImpl> client;
 
     // The edge under the external domain; inside, also the internal directory service.

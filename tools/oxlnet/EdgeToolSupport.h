@@ -12,7 +12,7 @@
 
 #include "oxl/edge/EdgeConfig.h"
 #include "oxl/edge/GlobalEdgeState.h"
-#include "oxl/http/EdgeTransformer.h"
+#include "oxl/http/CurlAnswerEvaluator.h"
 #include "oxl/http/HttpRequestData.h"
 #include "oxl/runtime/SecureString.h"
 
@@ -41,46 +41,29 @@ oxl::edge::GlobalEdgeState::GetEdgeConfigurationResult fetchConfiguration(
 // The configuration's "X-Auth" cookie, or an empty one.
 oxl::common::Cookie xAuthCookie(const oxl::edge::EdgeConfig& config);
 
-// Passes everything to another transformer (the edge adapter) and remembers where the last rewritten
-// request was sent first, so that a command can show it.
-class ReportingTransformer : public oxl::http::EdgeTransformer {
+// The client's answer evaluator, which also remembers the URL a request was first sent to (after any edge
+// rewriting), so that a command can show where a request from the factory's client went.
+class UrlNotingEvaluator : public oxl::http::CurlAnswerEvaluator {
   public:
-    explicit ReportingTransformer(std::shared_ptr<oxl::http::EdgeTransformer> inner)
-        : inner_(std::move(inner)) {}
-    TransformRequestResult::Result transformRequest(oxl::http::HttpRequestData& data) override {
-        return note(data, inner_->transformRequest(data));
+    oxl::http::HttpClientResult::Result curlCodeToResult(
+        int curlCode, const oxl::http::HttpRequestData* data) const override {
+        if (data != nullptr && data->getOptions()) {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            if (first_.empty()) {
+                first_ = data->getOptions()->url;
+            }
+        }
+        return CurlAnswerEvaluator::curlCodeToResult(curlCode, data);
     }
-    TransformRequestResult::Result transformRequestUsingRequestOAuthToken(
-        oxl::http::HttpRequestData& data) override {
-        return note(data, inner_->transformRequestUsingRequestOAuthToken(data));
-    }
-    TransformRequestResult::Result transformRequestUsingXEdgeAuth(oxl::http::HttpRequestData& data) override {
-        return note(data, inner_->transformRequestUsingXEdgeAuth(data));
-    }
-    TransformRequestResult::Result removeTransformedCookies(oxl::http::Response& response,
-                                                            const std::string& url) override {
-        return inner_->removeTransformedCookies(response, url);
-    }
-    bool isRequestTransformed(const oxl::http::RequestWrapper& wrapper) override {
-        return inner_->isRequestTransformed(wrapper);
-    }
+    // The first URL used since the last call; empty when nothing was sent.
     std::string take() {
         const std::lock_guard<std::mutex> lock(mutex_);
-        return std::exchange(last_, {});
+        return std::exchange(first_, {});
     }
 
   private:
-    TransformRequestResult::Result note(oxl::http::HttpRequestData& data,
-                                        TransformRequestResult::Result result) {
-        if (result == TransformRequestResult::SUCCESS && data.getOptions()) {
-            const std::lock_guard<std::mutex> lock(mutex_);
-            last_ = data.getOptions()->url;
-        }
-        return result;
-    }
-    std::shared_ptr<oxl::http::EdgeTransformer> inner_;
-    std::mutex mutex_;
-    std::string last_;
+    mutable std::mutex mutex_;
+    mutable std::string first_;
 };
 
 }  // namespace oxlnet

@@ -13,6 +13,7 @@
 #include <iostream>
 #include <set>
 #include <sstream>
+#include <thread>
 
 #include "oxl/cert/common/CertVerifier.h"
 #include "oxl/cert/common/CertVerifierFactory.h"
@@ -24,6 +25,7 @@
 #include "oxl/edge/CredentialsManager.h"
 #include "oxl/edge/EdgeInfrastructureEventController.h"
 #include "oxl/edge/EdgeTransitionDetectionControllerImpl.h"
+#include "oxl/edge/RecentlyUsedServers.h"
 #include "oxl/http/EdgePolicy.h"
 #include "oxl/http/NamePinning.h"
 #include "oxl/ip/ConnectionInformation.h"
@@ -32,8 +34,8 @@
 #include "oxl/log/Log.h"
 #include "oxl/netutils/GlobalEdgeStateController.h"
 #include "oxl/netutils/GlobalInit.h"
-#include "oxl/netutils/adapters/EdgeUtilsAdapter.h"
-#include "oxl/netutils/adapters/HttpCertAdapter.h"
+#include "oxl/netutils/NetUtilsFactory.h"
+#include "oxl/netutils/NetworkEventReporter.h"
 #include "oxl/version/Version.h"
 #include "oxlnet/Command.h"
 #include "oxlnet/DemoSandbox.h"
@@ -104,21 +106,19 @@ oxl::http::Response get(DemoContext& ctx, const std::string& url, HttpClientResu
     oxl::http::Response response;
     std::vector<oxl::http::FailedUrlInfo> failed;
     result = ctx.box.client->executeWithFailover(request, {}, response, &failed);
-    const std::string used = ctx.box.transformer->take();
+    const std::string used = ctx.box.noted->take();
     for (const auto& f : failed) {
         std::ostringstream text;
         text << "  failed: " << f.url << " " << f.result;
         ctx.say(text.str());
     }
     std::ostringstream text;
-    text << "GET " << url << " -> " << (used.empty() ? std::string("direct") : used) << " -> " << result;
+    text << "GET " << url << " -> " << (used.empty() || used == url ? std::string("direct") : used) << " -> "
+         << result;
     if (result == HttpClientResult::SUCCESS) {
         text << ", status " << response.responseCode;
     }
     ctx.say(text.str());
-    for (const auto& label : ctx.box.events->take()) {
-        ctx.say("  network event " + label);
-    }
     return response;
 }
 
@@ -236,12 +236,14 @@ bool startInside(DemoContext& ctx) {
     verifier->addPolicy(oxl::cert::UserInteractingInvalidCertManagementPolicy::
                             PromptingAvoidableUserInteractingInvalidCertManagementPolicyBuilder()
                                 .build());
-    box.events = std::make_shared<RecordingEventReporter>();
-    box.transformer =
-        std::make_shared<ReportingTransformer>(std::make_shared<oxl::netutils::adapters::EdgeUtilsAdapter>());
-    box.client = oxl::http::BasicHttpClientImpl::buildBasicHttpClientImpl(
-        box.transformer, std::make_shared<oxl::netutils::adapters::HttpCertAdapter>(verifier), nullptr,
-        box.events);
+    // Edge rewriting, this verifier and the network event reporter come wired from the factory.
+    box.client = std::dynamic_pointer_cast<oxl::http::BasicHttpClientImpl>(
+        oxl::netutils::NetUtilsFactory().createBasicHttpClient(verifier));
+    if (!ctx.check(box.client != nullptr, "a basic client from the factory")) {
+        return false;
+    }
+    box.noted = std::make_shared<UrlNotingEvaluator>();
+    box.client->setCurlAnswerEvaluator(box.noted);
     box.client->addPolicy(oxl::http::EdgePolicy::USE_EDGE_IF_REQUIRED_POLICY);
     ctx.say("a basic client with the policy " +
             oxl::http::EdgePolicy::USE_EDGE_IF_REQUIRED_POLICY->getName());
@@ -318,7 +320,8 @@ bool moveOutside(DemoContext& ctx) {
         ctx.out << box.dns->log() << "\n";
         return false;
     }
-    box.state->getEdgeDetectionController()->getNetworkSensingHints()->hintHostOsIpInterfaceChanged(
+    // What a host does when the OS reports an address change.
+    oxl::netutils::NetUtilsFactory().createNetworkEventReporter()->hintHostOsIpInterfaceChanged(
         "demo: outside");
     ctx.say("the network changed; waiting for the detection to notice");
     const bool left =
@@ -446,7 +449,17 @@ bool failOver(DemoContext& ctx) {
     bool ok = ctx.check(result == HttpClientResult::SUCCESS && response.getBodyAsString() == PAGE_TEXT &&
                             receivedOf(box, EdgeSandbox::Endpoint::FORWARD, 1) == 1,
                         std::string("the request failed over to ") + EDGE2 + " with the same session");
-    // What the network event reporter does with such a failure: tell the infrastructure event controller.
+    // The client reported the failover; the reporter hands it to the infrastructure event controller, which
+    // notes the node as failed. One failover while the cluster still answers is no reason to fetch again.
+    bool noted = false;
+    for (int i = 0; i < 500 && !noted; ++i) {
+        noted = box.state->getRecentlyUsedServers()->isRecentlyFailed(EDGE1);
+        if (!noted) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+    ok = ctx.check(noted, std::string("the network event reporter had ") + EDGE1 + " noted as failed") && ok;
+    // When no node of the cluster answers, the event says so and the configuration is fetched again.
     auto infrastructure = oxl::edge::EdgeInfrastructureEventController::getInstance();
     infrastructure->enqueue(infrastructure->createEdgeConnectionFailedEvent(EDGE1, true));
     ctx.say(std::string("infrastructure event: EdgeConnectionFailed ") + EDGE1 + ", whole cluster");

@@ -16,7 +16,6 @@
 #include <string>
 #include <vector>
 
-#include "oxl/cert/common/CertVerifierFactory.h"
 #include "oxl/cert/platform/PlatformCertVerifier.h"
 #include "oxl/edge/CredentialsManager.h"
 #include "oxl/edge/GlobalEdgeStateImpl.h"
@@ -25,8 +24,7 @@
 #include "oxl/http/HttpRequestData.h"
 #include "oxl/netutils/GlobalEdgeStateController.h"
 #include "oxl/netutils/GlobalInit.h"
-#include "oxl/netutils/adapters/EdgeUtilsAdapter.h"
-#include "oxl/netutils/adapters/HttpCertAdapter.h"
+#include "oxl/netutils/NetUtilsFactory.h"
 #include "oxlnet/Command.h"
 #include "oxlnet/DnsServerOption.h"
 #include "oxlnet/EdgeToolSupport.h"
@@ -132,12 +130,12 @@ struct Options {
 };
 
 bool getPage(const std::string& url, oxl::http::BasicHttpClientImpl& client,
-             oxlnet::ReportingTransformer& transformer, Printer& printer) {
+             oxlnet::UrlNotingEvaluator& noted, Printer& printer) {
     auto request = std::make_shared<oxl::http::Request>(url);
     oxl::http::Response response;
     std::vector<oxl::http::FailedUrlInfo> failed;
     const auto result = client.executeWithFailover(request, {}, response, &failed);
-    const std::string used = transformer.take();
+    const std::string used = noted.take();
     for (const auto& f : failed) {
         std::ostringstream text;
         text << "  failed: " << f.url << " " << f.result;
@@ -203,16 +201,13 @@ int runSession(const Options& o) {
         printer.line("configuration: not fetched, the edge is not visible");
     }
 
-    auto transformer = std::make_shared<oxlnet::ReportingTransformer>(
-        std::make_shared<oxl::netutils::adapters::EdgeUtilsAdapter>());
-    auto client = oxl::http::BasicHttpClientImpl::buildBasicHttpClientImpl(
-        transformer,
-        std::make_shared<oxl::netutils::adapters::HttpCertAdapter>(
-            oxl::cert::CertVerifierFactory::createCertVerifier()),
-        nullptr, nullptr);
+    auto client = std::dynamic_pointer_cast<oxl::http::BasicHttpClientImpl>(
+        oxl::netutils::NetUtilsFactory().createBasicHttpClient());
+    auto noted = std::make_shared<oxlnet::UrlNotingEvaluator>();
+    client->setCurlAnswerEvaluator(noted);
     client->addPolicy(oxl::http::EdgePolicy::USE_EDGE_IF_REQUIRED_POLICY);
     for (const auto& url : o.gets) {
-        ok = getPage(url, *client, *transformer, printer) && ok;
+        ok = getPage(url, *client, *noted, printer) && ok;
     }
 
     if (o.watchSeconds > 0) {

@@ -11,7 +11,8 @@ namespace oxl::netutils {
 int GlobalInit();
 // Only the libcurl step: 0 on success or when already done, -1 on failure (as for GlobalInit).
 int GlobalInitLibCurlOnly();
-// libcurl clean-up, then OpenSSL thread clean-up. A later GlobalInit in the same process does nothing.
+// Stops the network event reporter's thread (later events are dropped), then libcurl clean-up, then OpenSSL
+// thread clean-up. A later GlobalInit in the same process does nothing.
 void GlobalCleanup();
 
 // Writes the version banner to the log the first time it is called in the process; later calls are silent.

@@ -8,14 +8,13 @@
 #include <string_view>
 
 #include "common/TextUtils.h"
-#include "oxl/cert/common/CertVerifierFactory.h"
 #include "oxl/edge/Credentials.h"
 #include "oxl/http/BasicHttpClientImpl.h"
 #include "oxl/http/HttpUtils.h"
 #include "oxl/http/Request.h"
 #include "oxl/http/Response.h"
 #include "oxl/log/Log.h"
-#include "oxl/netutils/adapters/HttpCertAdapter.h"
+#include "oxl/netutils/NetUtilsFactory.h"
 #include "oxl/runtime/SecureString.h"
 
 namespace oxl::netutils::adapters {
@@ -159,12 +158,9 @@ void EdgeHttpAdapter::setCustomHttpClientForTesting(std::shared_ptr<oxl::http::B
 std::shared_ptr<oxl::http::BasicHttpClient> EdgeHttpAdapter::client() {
     const std::lock_guard<std::mutex> lock(mutex_);
     if (!client_) {
-        // The configuration request never goes through the edge itself: no transformer, and the client's
-        // own policies start with the never-use-edge policy.
-        auto verifier =
-            std::make_shared<HttpCertAdapter>(oxl::cert::CertVerifierFactory::createCertVerifier());
-        client_ =
-            oxl::http::BasicHttpClientImpl::buildBasicHttpClientImpl(nullptr, verifier, nullptr, nullptr);
+        // The configuration request never goes through the edge itself: the client's own policies start
+        // with the never-use-edge policy, and nothing here adds another.
+        client_ = NetUtilsFactory().createBasicHttpClient();
     }
     return client_;
 }

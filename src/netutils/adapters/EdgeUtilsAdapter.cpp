@@ -7,6 +7,7 @@
 #include "oxl/http/HttpUtils.h"
 #include "oxl/http/Response.h"
 #include "oxl/log/Log.h"
+#include "oxl/netutils/GlobalEdgeStateController.h"
 
 namespace oxl::netutils::adapters {
 
@@ -187,6 +188,11 @@ Transform::Result EdgeUtilsAdapter::removeTransformedCookies(oxl::http::Response
                                                              const std::string& url) {
     if (!edgeUtils_) {
         return Transform::UNKNOWN;
+    }
+    // Nothing to take out; and without an edge session no request was rewritten, so no cookie came from a
+    // rewriting (asking the edge utilities would wait for a state that does not exist).
+    if (response.cookies.empty() || !GlobalEdgeStateController::isInitialized()) {
+        return Transform::SUCCESS;
     }
     const auto result = edgeUtils_->removeTransformedCookies(response.cookies, url);
     if (result != oxl::edge::EdgeUtils::TransformHttpUrlResult::SUCCESS) {
