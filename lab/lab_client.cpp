@@ -7,14 +7,11 @@
 //   T=.. obs visibility internal=0 edge=1
 //   T=.. obs config server=edge1.ext.test:443 refresh_s=14
 //   T=.. req seq=7 start=.. ms=12 route=edge server=edge1.ext.test result=SUCCESS status=200 via=QZ_C
-//   T=.. event label=edge.successful.failover.hostUnreachableError server=edge1.ext.test
 #include <openssl/crypto.h>
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <csignal>
-#include <deque>
 #include <functional>
 #include <iostream>
 #include <map>
@@ -25,21 +22,16 @@
 #include <thread>
 #include <vector>
 
-#include "oxl/cert/common/CertVerifierFactory.h"
 #include "oxl/cert/platform/PlatformCertVerifier.h"
 #include "oxl/edge/CredentialsManager.h"
-#include "oxl/edge/EdgeInfrastructureEventController.h"
 #include "oxl/edge/GlobalEdgeStateImpl.h"
 #include "oxl/http/BasicHttpClientImpl.h"
 #include "oxl/http/EdgePolicy.h"
-#include "oxl/http/HttpNetworkEvent.h"
-#include "oxl/http/HttpNetworkEventReporter.h"
 #include "oxl/http/HttpUtils.h"
 #include "oxl/log/Log.h"
 #include "oxl/netutils/GlobalEdgeStateController.h"
 #include "oxl/netutils/GlobalInit.h"
-#include "oxl/netutils/adapters/EdgeUtilsAdapter.h"
-#include "oxl/netutils/adapters/HttpCertAdapter.h"
+#include "oxl/netutils/NetUtilsFactory.h"
 #include "oxlnet/EdgeToolSupport.h"
 
 namespace {
@@ -48,7 +40,6 @@ using Clock = std::chrono::steady_clock;
 using oxl::edge::GlobalEdgeState;
 using oxl::edge::GlobalEdgeStateImpl;
 using oxl::http::HttpClientResult;
-using oxl::http::HttpNetworkEvent;
 
 long long nowMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count();
@@ -64,91 +55,6 @@ class Journal {
 
   private:
     std::mutex mutex_;
-};
-
-// What a host's network event reporter does with the HTTP client's reports, on one thread of its own so
-// that no transfer waits: edge failures go to the edge infrastructure event controller (a failover that
-// went through is one server's failure, a request that failed on every server the cluster's).
-class LabEventReporter : public oxl::http::HttpNetworkEventReporter {
-  public:
-    explicit LabEventReporter(Journal& journal) : journal_(journal), worker_([this] { run(); }) {}
-    ~LabEventReporter() override {
-        {
-            const std::lock_guard<std::mutex> lock(mutex_);
-            stopping_ = true;
-        }
-        cv_.notify_all();
-        worker_.join();
-    }
-    void hintNetworkInterfaceMightHaveDropped(const std::string& label) override { post(label, {}); }
-    void hintNetworkStackNotReady(const std::string& label) override { post(label, {}); }
-    void hintNetworkIsInUse(const std::string&) override {}
-    void edgeInfrastructureEvent(const std::string& label, const std::string& server) override {
-        post(label, server);
-    }
-
-  private:
-    void post(const std::string& label, const std::string& server) {
-        {
-            const std::lock_guard<std::mutex> lock(mutex_);
-            queue_.emplace_back(label, server);
-        }
-        cv_.notify_all();
-    }
-    void run() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        for (;;) {
-            cv_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
-            if (queue_.empty()) {
-                return;
-            }
-            auto [label, server] = queue_.front();
-            queue_.pop_front();
-            lock.unlock();
-            deliver(label, server);
-            lock.lock();
-        }
-    }
-    void deliver(const std::string& label, const std::string& server) {
-        journal_.line("event label=" + label + " server=" + server);
-        if (server.empty() || !oxl::netutils::GlobalEdgeStateController::isInitialized()) {
-            return;
-        }
-        auto controller = oxl::edge::EdgeInfrastructureEventController::getInstance();
-        if (!controller) {
-            return;
-        }
-        const std::string failover = HttpNetworkEvent::EDGE_FAILOVER_PREFIX;
-        const bool survived = label.rfind(failover, 0) == 0;
-        const auto endsWith = [&](const char* suffix) {
-            const std::string s = suffix;
-            return label.size() >= s.size() && label.compare(label.size() - s.size(), s.size(), s) == 0;
-        };
-        if (label == HttpNetworkEvent::EDGE_OAUTH_EXPIRED) {
-            controller->enqueue(controller->createEdgeOauthExpiredEvent(server));
-        } else if (label == HttpNetworkEvent::EDGE_AUTHENTICATION_REQUIRED) {
-            controller->enqueue(controller->createEdgeAuthenticationRequiredEvent(server));
-        } else if (label == HttpNetworkEvent::EDGE_INTERNAL_SERVER_ERROR) {
-            controller->enqueue(controller->createEdgeInternalServerErrorEvent(server));
-        } else if (label == HttpNetworkEvent::EDGE_SERVICE_UNAVAILABLE) {
-            controller->enqueue(controller->createEdgeServiceUnavailableEvent(server));
-        } else if (label == HttpNetworkEvent::EDGE_NEXT_HOP_FAILED) {
-            controller->enqueue(controller->createEdgeNextHopFailedEvent(server));
-        } else if (endsWith(HttpNetworkEvent::UNRESOLVED_HOST_SUFFIX)) {
-            controller->enqueue(controller->createEdgeUnresolvedHostEvent(server, !survived));
-        } else if (endsWith(HttpNetworkEvent::HOST_UNREACHABLE_SUFFIX) ||
-                   endsWith(HttpNetworkEvent::CONNECTION_TIMEOUT_SUFFIX) ||
-                   endsWith(HttpNetworkEvent::CERT_VALIDATION_SUFFIX)) {
-            controller->enqueue(controller->createEdgeConnectionFailedEvent(server, !survived));
-        }
-    }
-
-    Journal& journal_;
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    std::deque<std::pair<std::string, std::string>> queue_;
-    bool stopping_ = false;
-    std::thread worker_;
 };
 
 class ConfigListener : public oxl::edge::GetEdgeConfigurationListener {
@@ -209,7 +115,7 @@ struct Settings {
 
 // One basic client per worker, so that a request stuck on a dead link does not hold up the next ones.
 struct Worker {
-    std::shared_ptr<oxlnet::ReportingTransformer> transformer;
+    std::shared_ptr<oxlnet::UrlNotingEvaluator> noted;
     std::shared_ptr<oxl::http::BasicHttpClientImpl> client;
     std::atomic<bool> busy{false};
     std::thread thread;
@@ -219,7 +125,6 @@ struct Worker {
 struct Session {
     std::shared_ptr<GlobalEdgeStateImpl> state;
     std::shared_ptr<StateWatcher> watcher;
-    std::shared_ptr<LabEventReporter> reporter;
     std::vector<std::unique_ptr<Worker>> workers;
 };
 
@@ -235,16 +140,14 @@ bool buildSession(const Settings& s, Journal& journal, Session& session) {
         oxl::edge::Credentials(s.user, s.password, oxl::SecureString())));
     session.watcher = std::make_shared<StateWatcher>(*session.state, journal);
     session.state->addObserver(session.watcher);
-    session.reporter = std::make_shared<LabEventReporter>(journal);
     for (std::size_t i = 0; i < s.workers; ++i) {
         auto worker = std::make_unique<Worker>();
-        worker->transformer = std::make_shared<oxlnet::ReportingTransformer>(
-            std::make_shared<oxl::netutils::adapters::EdgeUtilsAdapter>());
-        worker->client = oxl::http::BasicHttpClientImpl::buildBasicHttpClientImpl(
-            worker->transformer,
-            std::make_shared<oxl::netutils::adapters::HttpCertAdapter>(
-                oxl::cert::CertVerifierFactory::createCertVerifier()),
-            nullptr, session.reporter);
+        // The factory's client reports network events to the library's reporter, which hands edge failures
+        // to the infrastructure controller.
+        worker->client = std::dynamic_pointer_cast<oxl::http::BasicHttpClientImpl>(
+            oxl::netutils::NetUtilsFactory().createBasicHttpClient());
+        worker->noted = std::make_shared<oxlnet::UrlNotingEvaluator>();
+        worker->client->setCurlAnswerEvaluator(worker->noted);
         worker->client->addPolicy(oxl::http::EdgePolicy::USE_EDGE_IF_REQUIRED_POLICY);
         session.workers.push_back(std::move(worker));
     }
@@ -261,7 +164,9 @@ void request(const Settings& s, Worker& worker, long seq, Journal& journal) {
     oxl::http::Response response;
     std::vector<oxl::http::FailedUrlInfo> failed;
     const auto result = worker.client->executeWithFailover(req, {}, response, &failed);
-    const std::string used = worker.transformer->take();
+    // A URL other than the one asked for means the request was rewritten for the edge.
+    const std::string first = worker.noted->take();
+    const std::string used = first != s.url ? first : std::string();
     std::ostringstream text;
     text << "req seq=" << seq << " start=" << start << " ms=" << (nowMs() - start)
          << " route=" << (used.empty() ? "direct" : "edge") << " server="
@@ -335,7 +240,6 @@ int run(Settings& s) {
     session.workers.clear();
     session.state.reset();
     oxl::netutils::GlobalEdgeStateController::reset();
-    session.reporter.reset();
     return 0;
 }
 

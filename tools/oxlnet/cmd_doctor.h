@@ -119,7 +119,7 @@ std::shared_ptr<oxl::http::UserProxySettingsSource> proxySource(const Options& o
 // The client for the --url transfers, built in one place; with `throughEdge` its requests are rewritten
 // for the edge when the edge policy asks for it (needs the global edge state).
 struct ClientBundle {
-    std::shared_ptr<oxlnet::ReportingTransformer> transformer;  // null without the edge
+    std::shared_ptr<oxlnet::UrlNotingEvaluator> noted;  // the URL each request was first sent to
     std::shared_ptr<oxl::http::BasicHttpClientImpl> client;
 };
 ClientBundle makeClient(bool throughEdge);

@@ -21,6 +21,7 @@
 #include "oxl/http/SystemProxyResolver.h"
 #include "oxl/ip/IpUtils.h"
 #include "oxl/netutils/GlobalEdgeStateController.h"
+#include "oxl/netutils/NetUtilsFactory.h"
 #include "oxl/netutils/adapters/EdgeUtilsAdapter.h"
 #include "oxl/netutils/adapters/HttpCertAdapter.h"
 #include "oxlnet/cmd_doctor.h"
@@ -330,15 +331,10 @@ void checkEdge(const Options& o, const Deadline& deadline, Findings& f, Report& 
 
 ClientBundle makeClient(bool throughEdge) {
     ClientBundle bundle;
-    if (throughEdge) {
-        bundle.transformer = std::make_shared<oxlnet::ReportingTransformer>(
-            std::make_shared<oxl::netutils::adapters::EdgeUtilsAdapter>());
-    }
-    bundle.client = oxl::http::BasicHttpClientImpl::buildBasicHttpClientImpl(
-        bundle.transformer,
-        std::make_shared<oxl::netutils::adapters::HttpCertAdapter>(
-            oxl::cert::CertVerifierFactory::createCertVerifier()),
-        nullptr, nullptr);
+    bundle.client = std::dynamic_pointer_cast<oxl::http::BasicHttpClientImpl>(
+        oxl::netutils::NetUtilsFactory().createBasicHttpClient());
+    bundle.noted = std::make_shared<oxlnet::UrlNotingEvaluator>();
+    bundle.client->setCurlAnswerEvaluator(bundle.noted);
     if (throughEdge) {
         bundle.client->addPolicy(oxl::http::EdgePolicy::USE_EDGE_IF_REQUIRED_POLICY);
     }
@@ -374,11 +370,15 @@ void checkUrls(const Options& o, const Deadline& deadline, Findings& f, Report& 
             std::string used;
         };
         auto outcome = std::make_shared<Outcome>();
-        const bool finished = runBounded(limit + std::chrono::milliseconds(1000), [bundle, request, outcome] {
-            std::vector<oxl::http::FailedUrlInfo> failed;
-            outcome->result = bundle->client->executeWithFailover(request, {}, outcome->response, &failed);
-            outcome->used = bundle->transformer ? bundle->transformer->take() : std::string();
-        });
+        const bool finished =
+            runBounded(limit + std::chrono::milliseconds(1000), [bundle, request, outcome, url] {
+                std::vector<oxl::http::FailedUrlInfo> failed;
+                outcome->result =
+                    bundle->client->executeWithFailover(request, {}, outcome->response, &failed);
+                // A URL other than the one asked for means the request was rewritten for the edge.
+                const std::string first = bundle->noted->take();
+                outcome->used = first != url ? first : std::string();
+            });
         if (!finished) {
             r.add({URLS, url, Verdict::FAILED, "no answer in time", "the server or the proxy hangs"});
             continue;
