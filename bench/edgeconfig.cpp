@@ -1,4 +1,5 @@
-// Edge configuration answers of 1, 100 and 10,000 services read into an EdgeConfig.
+// Edge configuration answers of 1, 100 and 1,000 services (the most the parser accepts by default) read
+// into an EdgeConfig.
 //
 // Baseline: libxml2 parsing the same document into a tree with the same options, without any XPath
 // lookup or reading into the configuration; the ratio shows what the lookups, the SRV ordering of each
@@ -77,9 +78,9 @@ void baseParse(benchmark::State& state, int services) {
 
 const bool registered = [] {
     xmlInitParser();
-    for (const int n : {1, 100, 10000}) {
+    for (const int n : {1, 100, 1000}) {
         const std::string name = "parse_" + std::to_string(n);
-        const double minTime = n == 10000 ? 1.0 : 0.3;
+        const double minTime = n == 1000 ? 1.0 : 0.3;
         benchmark::RegisterBenchmark((name + "/base").c_str(), baseParse, n)->MinTime(minTime);
         benchmark::RegisterBenchmark((name + "/lib").c_str(), libParse, n)->MinTime(minTime);
     }

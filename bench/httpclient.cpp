@@ -5,7 +5,8 @@
 // session cache off like the library, redirects followed, cookie engine on, body and headers collected in
 // memory. The library adds per transfer: request data and its id, the edge policy, the handle reset and full
 // reconfiguration, its trace callback, header parsing, its own certificate verifier on each new connection,
-// response read-back (status, addresses, cookies) and the network event. Both sides keep the connection
+// response read-back (status, addresses, cookies) and the network event (to a reporter that drops it).
+// Both sides collect the body into one buffer sized from the announced length. Both sides keep the connection
 // alive between transfers (the server allows it), so each run pays one TLS handshake.
 //
 // Memory: the "https_small" and "https_1mib" pairs run in this process after GlobalInit, so both sides go
@@ -33,6 +34,7 @@
 #include "oxl/cert/common/CertVerifierFactory.h"
 #include "oxl/cert/platform/PlatformCertVerifier.h"
 #include "oxl/http/BasicHttpClientImpl.h"
+#include "oxl/http/HttpNetworkEventReporter.h"
 #include "oxl/http/NamePinning.h"
 #include "oxl/log/Log.h"
 #include "oxl/netutils/GlobalInit.h"
@@ -93,6 +95,15 @@ Server& server() {
 
 // --- the two sides; each returns false on a failed transfer ---
 
+// A client made for real use has a reporter; this one drops the events, as a host that ignores them would.
+class NoopReporter : public oxl::http::HttpNetworkEventReporter {
+  public:
+    void hintNetworkInterfaceMightHaveDropped(const std::string&) override {}
+    void hintNetworkStackNotReady(const std::string&) override {}
+    void hintNetworkIsInUse(const std::string&) override {}
+    void edgeInfrastructureEvent(const std::string&, const std::string&) override {}
+};
+
 class LibSide {
   public:
     explicit LibSide(const Target& t) : target_(t) {
@@ -102,7 +113,7 @@ class LibSide {
             nullptr,
             std::make_shared<oxl::netutils::adapters::HttpCertAdapter>(
                 oxl::cert::CertVerifierFactory::createCertVerifier()),
-            nullptr, nullptr);
+            nullptr, std::make_shared<NoopReporter>());
     }
     bool transfer() {
         oxl::http::Response response;
@@ -116,9 +127,22 @@ class LibSide {
     std::shared_ptr<oxl::http::BasicHttpClientImpl> client_;
 };
 
-size_t appendBody(char* data, size_t size, size_t count, void* body) {
-    static_cast<std::vector<char>*>(body)->insert(static_cast<std::vector<char>*>(body)->end(), data,
-                                                  data + size * count);
+// The body buffer a careful caller writes: sized once from the announced length.
+struct Body {
+    CURL* handle;
+    std::vector<char> bytes;
+};
+
+size_t appendBody(char* data, size_t size, size_t count, void* userData) {
+    auto* body = static_cast<Body*>(userData);
+    if (body->bytes.empty()) {
+        curl_off_t length = -1;
+        if (curl_easy_getinfo(body->handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK &&
+            length > 0) {
+            body->bytes.reserve(static_cast<size_t>(length));
+        }
+    }
+    body->bytes.insert(body->bytes.end(), data, data + size * count);
     return size * count;
 }
 
@@ -141,7 +165,7 @@ class BaseSide {
     BaseSide& operator=(const BaseSide&) = delete;
 
     bool transfer() {
-        std::vector<char> body;
+        Body body{handle_, {}};
         std::vector<std::string> headers;
         curl_easy_setopt(handle_, CURLOPT_URL, target_.url.c_str());
         curl_easy_setopt(handle_, CURLOPT_HTTPGET, 1L);
@@ -159,7 +183,7 @@ class BaseSide {
         long code = 0;
         return curl_easy_perform(handle_) == CURLE_OK &&
                curl_easy_getinfo(handle_, CURLINFO_RESPONSE_CODE, &code) == CURLE_OK && code == 200 &&
-               body.size() == target_.size;
+               body.bytes.size() == target_.size;
     }
 
   private:

@@ -13,7 +13,8 @@ std::ostream& operator<<(std::ostream& os, EdgeConfigHttpClient::Result result) 
                                    {R::SSL_CONNECTION_ERROR, "SSL_CONNECTION_ERROR"},
                                    {R::FAILED_TO_RESOLVE_HOST, "FAILED_TO_RESOLVE_HOST"},
                                    {R::INTERNAL_ERROR, "INTERNAL_ERROR"},
-                                   {R::UNKNOWN_ERROR, "UNKNOWN_ERROR"}});
+                                   {R::UNKNOWN_ERROR, "UNKNOWN_ERROR"},
+                                   {R::RESPONSE_TOO_LARGE, "RESPONSE_TOO_LARGE"}});
 }
 
 }  // namespace oxl::edge

@@ -44,6 +44,16 @@ std::ostream& operator<<(std::ostream& os, EdgeConfigRequest::Result result) {
 EdgeConfigRequestImpl::EdgeConfigRequestImpl(std::shared_ptr<EdgeConfigHttpClient> httpClient)
     : httpClient_(std::move(httpClient)) {}
 
+void EdgeConfigRequestImpl::setResponseLimits(const EdgeConfigResponse::Limits& limits) {
+    std::lock_guard<std::mutex> lock(limitsMutex_);
+    limits_ = limits;
+}
+
+EdgeConfigResponse::Limits EdgeConfigRequestImpl::getResponseLimits() const {
+    std::lock_guard<std::mutex> lock(limitsMutex_);
+    return limits_;
+}
+
 bool EdgeConfigRequestImpl::validate(const EdgeConfigParams& params) {
     if (params.host.empty()) {
         OXL_LOG_ERROR(logger(), "host not set");
@@ -155,6 +165,9 @@ EdgeConfigRequest::Result EdgeConfigRequestImpl::run(const EdgeConfigParams& par
                 return FAILED_TO_RESOLVE_HOST;
             case EdgeConfigHttpClient::INTERNAL_ERROR:
                 return INTERNAL_ERROR;
+            case EdgeConfigHttpClient::RESPONSE_TOO_LARGE:
+                // An answer that cannot be taken, like one that cannot be read.
+                return FAILED_TO_PARSE_RESPONSE;
             default:
                 return UNKNOWN_ERROR;
         }
@@ -191,7 +204,8 @@ EdgeConfigRequest::Result EdgeConfigRequestImpl::run(const EdgeConfigParams& par
         return SUCCESS;
     }
 
-    const EdgeConfigResponse::Result parseResult = EdgeConfigResponse(response).parse(config);
+    const EdgeConfigResponse::Result parseResult =
+        EdgeConfigResponse(response, getResponseLimits()).parse(config);
     if (parseResult != EdgeConfigResponse::SUCCESS) {
         OXL_LOG_ERROR(logger(), "Failed to parse Edge Config Response: " << parseResult);
         return FAILED_TO_PARSE_RESPONSE;

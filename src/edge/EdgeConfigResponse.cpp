@@ -43,6 +43,15 @@ constexpr const char* XMPP_EDGE_PATH = "/getEdgeConfigResponse/edgeConfig/xmppEd
 constexpr const char* HTTP_EDGE_PATH = "/getEdgeConfigResponse/edgeConfig/httpEdgeServer/server";
 constexpr const char* TURN_EDGE_PATH = "/getEdgeConfigResponse/edgeConfig/turnEdgeServer/server";
 constexpr const char* SIP_REQUEST_PATH = "/getEdgeConfigResponse/edgeConfig/sipRequest";
+// Every element that becomes a server location: those of the services and of the four edge lists.
+constexpr const char* ALL_SERVERS_PATH =
+    "/getEdgeConfigResponse/serviceConfig/service/server"
+    " | /getEdgeConfigResponse/serviceConfig/service/address"
+    " | /getEdgeConfigResponse/serviceConfig/service/error"
+    " | /getEdgeConfigResponse/edgeConfig/sipEdgeServer/server"
+    " | /getEdgeConfigResponse/edgeConfig/xmppEdgeServer/server"
+    " | /getEdgeConfigResponse/edgeConfig/httpEdgeServer/server"
+    " | /getEdgeConfigResponse/edgeConfig/turnEdgeServer/server";
 
 // The body comes from the network: no network access, no external DTD, no entity substitution (entity
 // references stay unexpanded nodes, which readText skips), no lifting of the parser's size limits.
@@ -247,6 +256,32 @@ EdgeConfigResponse::Result readService(const xmlNode* node, EdgeConfig& config) 
     return result;
 }
 
+// Number of nodes `path` selects; 0 when it selects none or cannot be evaluated.
+std::size_t countNodes(xmlXPathContext* ctx, const char* path) {
+    if (ctx == nullptr) {
+        return 0;
+    }
+    const XPathObjectPtr obj(xmlXPathEvalExpression(reinterpret_cast<const xmlChar*>(path), ctx));
+    return obj && obj->nodesetval != nullptr ? static_cast<std::size_t>(obj->nodesetval->nodeNr) : 0;
+}
+
+// One log line for a refused document, however far past a limit it goes.
+bool withinLimits(xmlXPathContext* ctx, const EdgeConfigResponse::Limits& limits) {
+    const std::size_t services = countNodes(ctx, SERVICES_PATH);
+    if (services > limits.maxServices) {
+        OXL_LOG_ERROR(logger(), "Edge Config Response lists " << services << " services, more than the "
+                                                              << limits.maxServices << " accepted");
+        return false;
+    }
+    const std::size_t servers = countNodes(ctx, ALL_SERVERS_PATH);
+    if (servers > limits.maxServers) {
+        OXL_LOG_ERROR(logger(), "Edge Config Response lists " << servers << " servers, more than the "
+                                                              << limits.maxServers << " accepted");
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 std::ostream& operator<<(std::ostream& os, EdgeConfigResponse::Result result) {
@@ -258,7 +293,10 @@ std::ostream& operator<<(std::ostream& os, EdgeConfigResponse::Result result) {
 }
 
 EdgeConfigResponse::EdgeConfigResponse(const HttpClientResponse& response)
-    : httpCode_(response.httpCode), cookies_(response.cookies), body_(response.body) {}
+    : EdgeConfigResponse(response, Limits{}) {}
+
+EdgeConfigResponse::EdgeConfigResponse(const HttpClientResponse& response, const Limits& limits)
+    : httpCode_(response.httpCode), cookies_(response.cookies), body_(response.body), limits_(limits) {}
 
 EdgeConfigResponse::Result EdgeConfigResponse::parse(EdgeConfig& config) const {
     OXL_LOG_DEBUG(logger(), "Response body: " << body_);
@@ -274,6 +312,9 @@ EdgeConfigResponse::Result EdgeConfigResponse::parse(EdgeConfig& config) const {
         return PARSING_FAILURE;
     }
     const XPathContextPtr ctx(xmlXPathNewContext(doc.get()));
+    if (!withinLimits(ctx.get(), limits_)) {
+        return PARSING_FAILURE;
+    }
 
     {
         XPathObjectPtr services;

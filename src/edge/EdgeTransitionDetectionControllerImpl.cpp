@@ -1,5 +1,6 @@
 #include "oxl/edge/EdgeTransitionDetectionControllerImpl.h"
 
+#include <atomic>
 #include <sstream>
 #include <thread>
 
@@ -13,6 +14,25 @@ OXLLogger logger() {
     static OXLLogger l = OXLLogger_getLogger("oxl.edge");
     return l;
 }
+
+// The address change that waits in the queue. It stands for every change that comes before the machines
+// start to look at it, so the flag is cleared then (or when the event is dropped unprocessed).
+class PendingIpInterfaceChangedEvent : public IpInterfaceChangedEvent {
+  public:
+    PendingIpInterfaceChangedEvent(std::uint32_t delay, std::shared_ptr<std::atomic<bool>> pending)
+        : IpInterfaceChangedEvent(delay), pending_(std::move(pending)) {}
+    ~PendingIpInterfaceChangedEvent() override { release(); }
+    void release() const {
+        if (!released_) {
+            released_ = true;
+            pending_->store(false);
+        }
+    }
+
+  private:
+    std::shared_ptr<std::atomic<bool>> pending_;
+    mutable bool released_ = false;
+};
 
 template <typename T>
 const T* downcast(const ControllerEvent& event) {
@@ -108,6 +128,23 @@ bool EdgeTransitionDetectionControllerImpl::isStopped() const {
 }
 
 void EdgeTransitionDetectionControllerImpl::enqueueEvent(std::unique_ptr<ControllerEvent> event) {
+    if (!event) {
+        return;
+    }
+    if (event->getLabel() == IpInterfaceChangedEvent::LABEL) {
+        const auto* changed = dynamic_cast<const IpInterfaceChangedEvent*>(event.get());
+        if (changed == nullptr) {
+            OXL_LOG_ERROR(logger(), "Downcast error on mis-labelled ControllerEvent.");
+            return;
+        }
+        // A burst of address changes is one change for the machines: each event would hold the event
+        // thread for its delay and its probes.
+        if (changePending_->exchange(true)) {
+            OXL_LOG_DEBUG(logger(), "An address change is already pending; it covers this one.");
+            return;
+        }
+        event = std::make_unique<PendingIpInterfaceChangedEvent>(changed->delayMs, changePending_);
+    }
     enqueueBase(event.release());
 }
 
@@ -133,6 +170,10 @@ void EdgeTransitionDetectionControllerImpl::processEvent(const oxl::common::Reac
         if (const auto* changed = downcast<IpInterfaceChangedEvent>(*controllerEvent)) {
             if (changed->delayMs != 0) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(changed->delayMs));
+            }
+            // Changes from now on may come after the machines' probes: they need an event of their own.
+            if (const auto* pending = dynamic_cast<const PendingIpInterfaceChangedEvent*>(changed)) {
+                pending->release();
             }
         } else {
             return;

@@ -11,6 +11,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -84,7 +85,11 @@ class IpInterfaceChangeMonitor::Impl : public oxl::Runnable {
     bool start() {
         std::lock_guard<std::mutex> lock(lifecycleMutex_);
         if (running_) {
-            return true;
+            if (!threadEnded_) {
+                return true;
+            }
+            // The thread gave up on its own: clear up after it and start afresh.
+            releaseLocked();
         }
         netlink_.reset(::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_ROUTE));
         if (netlink_.get() < 0) {
@@ -109,6 +114,7 @@ class IpInterfaceChangeMonitor::Impl : public oxl::Runnable {
         }
         // Subscribed before the baseline scan, so no change between the two goes unseen.
         last_ = scanLocalAddresses();
+        threadEnded_ = false;
         const int rc = thread_.start(this);
         if (rc != 0) {
             OXL_LOG_ERROR(logger(), "Unable to start the address-change monitor thread: " << rc);
@@ -126,21 +132,24 @@ class IpInterfaceChangeMonitor::Impl : public oxl::Runnable {
             return;
         }
         const std::uint64_t one = 1;
-        if (::write(stopEvent_.get(), &one, sizeof(one)) != static_cast<ssize_t>(sizeof(one))) {
+        if (!threadEnded_ &&
+            ::write(stopEvent_.get(), &one, sizeof(one)) != static_cast<ssize_t>(sizeof(one))) {
             OXL_LOG_ERROR(logger(), "Unable to signal the monitor's stop event: " << std::strerror(errno));
         }
-        thread_.join();
-        netlink_.reset();
-        stopEvent_.reset();
-        running_ = false;
+        releaseLocked();
     }
 
+    // Only while the thread is still serving: a thread that ended on an error does not count.
     bool isRunning() const {
         std::lock_guard<std::mutex> lock(lifecycleMutex_);
-        return running_;
+        return running_ && !threadEnded_;
     }
 
     void run() override {
+        struct MarkEnded {
+            std::atomic<bool>& ended;
+            ~MarkEnded() { ended = true; }
+        } markEnded{threadEnded_};
         for (;;) {
             pollfd fds[2] = {{stopEvent_.get(), POLLIN, 0}, {netlink_.get(), POLLIN, 0}};
             const int rc = ::poll(fds, 2, -1);
@@ -158,12 +167,15 @@ class IpInterfaceChangeMonitor::Impl : public oxl::Runnable {
                               "monitor thread");
                 break;
             }
-            if (fds[1].revents & (POLLERR | POLLNVAL)) {
+            if (fds[1].revents & POLLNVAL) {
                 OXL_LOG_ERROR(logger(), "Unexpected error from NotifyAddrChange().");
                 break;
             }
-            if (fds[1].revents & POLLIN) {
-                drainNotifications();
+            // An overflow shows as POLLERR: reading reports it, and the scan makes up for what was lost.
+            if (fds[1].revents & (POLLIN | POLLERR)) {
+                if (!drainNotifications()) {
+                    break;
+                }
                 onAddressChange();
             }
         }
@@ -171,20 +183,46 @@ class IpInterfaceChangeMonitor::Impl : public oxl::Runnable {
     }
 
   private:
+    // Reads at most this many messages before scanning, so that a change storm cannot starve the scan.
+    static constexpr int MAX_READS_PER_WAKE = 1024;
+
+    void releaseLocked() {
+        thread_.join();
+        netlink_.reset();
+        stopEvent_.reset();
+        running_ = false;
+    }
+
     // One scan covers any number of queued notifications (a change often comes as several messages).
-    void drainNotifications() {
+    // False on a socket error other than an overflow.
+    bool drainNotifications() {
         char buffer[8192];
-        for (;;) {
+        bool overflowed = false;
+        for (int reads = 0; reads < MAX_READS_PER_WAKE; ++reads) {
             const ssize_t n = ::recv(netlink_.get(), buffer, sizeof(buffer), MSG_DONTWAIT);
-            if (n > 0) {
+            if (n >= 0) {
                 continue;
             }
-            if (n < 0 && errno == EINTR) {
+            if (errno == EINTR) {
                 continue;
             }
-            // EAGAIN: drained. ENOBUFS: notifications were lost, the scan below still sees the result.
-            break;
+            if (errno == ENOBUFS) {
+                // The kernel dropped notifications; the socket goes on working.
+                overflowed = true;
+                continue;
+            }
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                break;
+            }
+            OXL_LOG_ERROR(logger(), "Unable to read address-change notifications: " << std::strerror(errno));
+            return false;
         }
+        if (overflowed) {
+            OXL_LOG_WARN(logger(),
+                         "Address-change notifications overflowed and some were lost; rescanning "
+                         "the local addresses.");
+        }
+        return true;
     }
 
     void onAddressChange() {
@@ -210,6 +248,8 @@ class IpInterfaceChangeMonitor::Impl : public oxl::Runnable {
     oxl::Thread thread_;
     mutable std::mutex lifecycleMutex_;
     bool running_ = false;
+    // Set by the thread as it leaves its loop, whatever the reason.
+    std::atomic<bool> threadEnded_{false};
     ScopedFd netlink_;
     ScopedFd stopEvent_;
     IpInterfaceChangeLocalAddress last_;

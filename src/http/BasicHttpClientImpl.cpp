@@ -250,6 +250,8 @@ HttpClientResult::Result BasicHttpClientImpl::performTransfer(
         return HttpClientResult::URL_NOT_SET_ERROR;
     }
 
+    // A system proxy may need a PAC fetch and evaluation: not while holding the client's only handle.
+    request->prepareProxy();
     clientData->provideEasyCURLConnection(*requestData);
     ConnectionReturn giveBack(*requestData);
     auto connection = requestData->getCurlConnection();

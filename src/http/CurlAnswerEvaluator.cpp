@@ -5,6 +5,7 @@
 #include <string>
 
 #include "oxl/common/FipsUtils.h"
+#include "oxl/http/CurlHttpUtils.h"
 #include "oxl/http/EasyCURLConnection.h"
 #include "oxl/http/HttpRequestData.h"
 #include "oxl/log/Log.h"
@@ -73,6 +74,8 @@ HttpClientResult::Result CurlAnswerEvaluator::mapCurlCode(int curlCode) {
             return HttpClientResult::CERTIFICATE_VALIDATION_ERROR;
         case CURLE_SSL_CERTPROBLEM:
             return HttpClientResult::CLIENT_CERTIFICATE_ERROR;
+        case CURLE_TOO_MANY_REDIRECTS:
+            return HttpClientResult::TOO_MANY_REDIRECTS_ERROR;
         default:
             return HttpClientResult::UNKNOWN_ERROR;
     }
@@ -88,7 +91,7 @@ HttpClientResult::Result CurlAnswerEvaluator::curlCodeToResult(int curlCode,
         id += std::to_string(requestData->getRequestId());
         if (curlCode != CURLE_OK) {
             if (auto connection = requestData->getCurlConnection()) {
-                errorText = connection->getErrorMessage();
+                errorText = CurlHttpUtils::loggableInfoText(connection->getErrorMessage());
             }
         }
     }

@@ -2,7 +2,7 @@
 //   CURLOPT_WRITEFUNCTION    = CurlCallbacks::writeCallback,    CURLOPT_WRITEDATA    = HttpRequestData*
 //   CURLOPT_HEADERFUNCTION   = CurlCallbacks::headerCallback,   CURLOPT_HEADERDATA   = HttpRequestData*
 //   CURLOPT_XFERINFOFUNCTION = CurlCallbacks::progressCallback, CURLOPT_XFERINFODATA = HttpRequestData*
-//                              (with CURLOPT_NOPROGRESS 0, only when the request has a listener)
+//                              (with CURLOPT_NOPROGRESS 0; it also notices cancellations)
 //   CURLOPT_READFUNCTION     = CurlCallbacks::readCallback,     CURLOPT_READDATA     = RequestWrapper*
 // A null user data aborts the transfer.
 #pragma once
@@ -20,7 +20,7 @@ class CurlCallbacks {
     static size_t writeCallback(char* data, size_t size, size_t count, void* requestData);
     // Collects the final response's headers and resets derived identities on redirects.
     static size_t headerCallback(char* data, size_t size, size_t count, void* requestData);
-    // Reports progress to the listener; returns 1 (abort) once the request was cancelled.
+    // Reports progress to the listener, if any; returns 1 (abort) once the request was cancelled.
     static int progressCallback(void* requestData, curl_off_t downloadTotal, curl_off_t downloadNow,
                                 curl_off_t uploadTotal, curl_off_t uploadNow);
     // Reads the next block of the upload file; CURL_READFUNC_ABORT when it cannot be read.

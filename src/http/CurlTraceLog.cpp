@@ -2,9 +2,13 @@
 // the redaction rules every transfer log line goes through (URLs, file paths, header values).
 #include <strings.h>
 
+#include <algorithm>
 #include <array>
+#include <cctype>
 #include <chrono>
+#include <cstring>
 #include <sstream>
+#include <string_view>
 
 #include "oxl/http/CurlHttpUtils.h"
 #include "oxl/http/EasyCURLConnection.h"
@@ -46,6 +50,101 @@ bool isLoggableResponseHeader(const std::string& name) {
     return false;
 }
 
+// RFC 9110 token characters, the only ones a header name is made of.
+bool isTokenChar(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+           std::strchr("!#$%&'*+-.^_`|~", c) != nullptr;
+}
+
+bool isToken(const std::string& text) {
+    return !text.empty() && std::all_of(text.begin(), text.end(), isTokenChar);
+}
+
+constexpr const char* HIDDEN = "[...]";
+
+// Every "scheme://..." in the text, up to a blank or a quote, by its loggable form.
+std::string hideUrls(const std::string& text) {
+    std::string out;
+    size_t from = 0;
+    for (size_t marker; (marker = text.find("://", from)) != std::string::npos;) {
+        size_t start = marker;
+        while (start > from && (std::isalnum(static_cast<unsigned char>(text[start - 1])) != 0 ||
+                                text[start - 1] == '+' || text[start - 1] == '-' || text[start - 1] == '.')) {
+            --start;
+        }
+        size_t end = marker + 3;
+        while (end < text.size() && std::strchr(" \t'\"<>", text[end]) == nullptr) {
+            ++end;
+        }
+        out.append(text, from, start - from);
+        out += CurlHttpUtils::loggableUrl(text.substr(start, end - start));
+        from = end;
+    }
+    out.append(text, from, std::string::npos);
+    return out;
+}
+
+// "... with user 'NAME'" (libcurl's line for the authentication it sends, to the server or the proxy).
+std::string hideUserName(const std::string& text) {
+    static const std::string MARKER = "with user '";
+    const auto start = text.find(MARKER);
+    if (start == std::string::npos) {
+        return text;
+    }
+    const auto valueStart = start + MARKER.size();
+    const auto end = text.rfind('\'');
+    std::string out = text.substr(0, valueStart) + HIDDEN + "'";
+    if (end != std::string::npos && end >= valueStart) {
+        out.append(text, end + 1, std::string::npos);
+    }
+    return out;
+}
+
+// "Added cookie NAME="VALUE" for domain D, path P, expire E" (also "Replaced cookie"): the value may itself
+// hold quotes, so it runs to the last " for domain ".
+std::string hideCookieValue(const std::string& text) {
+    const auto cookie = text.find("cookie ");
+    if (cookie == std::string::npos) {
+        return text;
+    }
+    const auto valueStart = text.find("=\"", cookie);
+    if (valueStart == std::string::npos) {
+        return text;
+    }
+    const auto end = text.rfind("\" for domain ");
+    std::string out = text.substr(0, valueStart + 2) + HIDDEN;
+    if (end != std::string::npos && end >= valueStart + 2) {
+        out.append(text, end, std::string::npos);
+    } else {
+        out += "\"";
+    }
+    return out;
+}
+
+// A request header libcurl traces as text, "[name: value]" (HTTP/2 requests): its value by the request
+// allow-list; pseudo-headers other than the request target are harmless.
+std::string hideBracketedHeader(const std::string& text) {
+    const auto open = text.find('[');
+    const auto close = text.rfind(']');
+    if (open == std::string::npos || close == std::string::npos || close < open) {
+        return text;
+    }
+    const auto colon = text.find(": ", open);
+    if (colon == std::string::npos || colon > close) {
+        return text;
+    }
+    const std::string name = text.substr(open + 1, colon - open - 1);
+    const bool pseudo = !name.empty() && name[0] == ':';
+    if (!isToken(pseudo ? name.substr(1) : name)) {
+        return text;
+    }
+    const bool shown = pseudo ? name != ":path" : isLoggableRequestHeader(name);
+    if (shown) {
+        return text;
+    }
+    return text.substr(0, colon + 2) + "Redacted" + text.substr(close);
+}
+
 std::string trimLineEnd(const char* data, size_t size) {
     std::string text(data, size);
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
@@ -75,11 +174,9 @@ long msSince(std::chrono::steady_clock::time_point start) {
             .count());
 }
 
-void logHeaderBlock(const HttpRequestData& requestData, const char* direction, const char* data,
-                    size_t size) {
+void logHeaderBlock(const HttpRequestData& requestData, bool incoming, const char* data, size_t size) {
     std::istringstream lines(std::string(data, size));
     std::string line;
-    bool first = true;
     while (std::getline(lines, line)) {
         if (!line.empty() && line.back() == '\r') {
             line.pop_back();
@@ -87,60 +184,62 @@ void logHeaderBlock(const HttpRequestData& requestData, const char* direction, c
         if (line.empty()) {
             continue;
         }
-        std::string shown;
-        if (first && direction[0] == '>') {
-            // Request line: the path may carry tokens.
-            const auto firstSpace = line.find(' ');
-            const auto lastSpace = line.rfind(' ');
-            shown = (firstSpace != std::string::npos && lastSpace > firstSpace)
-                        ? line.substr(0, firstSpace) + " /[...]" + line.substr(lastSpace)
-                        : line;
-        } else if (first) {
-            shown = line;  // status line
-        } else {
-            shown = CurlHttpUtils::loggableHeaderLine(line);
-        }
-        first = false;
-        OXL_LOG_TRACE(logger(),
-                      "Request " << requestData.formattedRequestID() << " " << direction << " " << shown);
+        OXL_LOG_TRACE(logger(), "Request " << requestData.formattedRequestID() << (incoming ? " < " : " > ")
+                                           << CurlHttpUtils::loggableTracedHeaderLine(line, incoming));
     }
 }
 
-void logText(const HttpRequestData& requestData, const char* data, size_t size) {
-    const std::string text = trimLineEnd(data, size);
+// Phase lines are written at debug, every other line at trace; a line that will not be written is not
+// even copied.
+void logText(const HttpRequestData& requestData, const char* data, size_t size, bool trace) {
+    const std::string_view raw(data, size);
+    const Phase* matched = nullptr;
     for (const auto& phase : PHASES) {
-        if (text.find(phase.marker) == std::string::npos) {
-            continue;
+        if (raw.find(phase.marker) != std::string_view::npos) {
+            matched = &phase;
+            break;
         }
-        OXL_LOG_DEBUG(logger(), "Request " << requestData.formattedRequestID() << phase.label << text
-                                           << "' after " << msSince(requestData.configuredAt()) << " ms");
-        if (text.find("SSL connection using") != std::string::npos) {
-            OXL_LOG_DEBUG(logger(), "Request " << requestData.formattedRequestID() << " TLS version '"
-                                               << CurlHttpUtils::getSslVersion(text) << "' cipher suite '"
-                                               << CurlHttpUtils::getCipherSuite(text) << "'");
-        }
+    }
+    if (matched == nullptr && !trace) {
         return;
     }
-    OXL_LOG_TRACE(logger(), "Request " << requestData.formattedRequestID() << " * " << text);
+    const std::string text = CurlHttpUtils::loggableInfoText(trimLineEnd(data, size));
+    if (matched == nullptr) {
+        OXL_LOG_TRACE(logger(), "Request " << requestData.formattedRequestID() << " * " << text);
+        return;
+    }
+    OXL_LOG_DEBUG(logger(), "Request " << requestData.formattedRequestID() << matched->label << text
+                                       << "' after " << msSince(requestData.configuredAt()) << " ms");
+    if (text.find("SSL connection using") != std::string::npos) {
+        OXL_LOG_DEBUG(logger(), "Request " << requestData.formattedRequestID() << " TLS version '"
+                                           << CurlHttpUtils::getSslVersion(text) << "' cipher suite '"
+                                           << CurlHttpUtils::getCipherSuite(text) << "'");
+    }
 }
 }  // namespace
 
 int CurlHttpUtils::traceCallback(CURL* /*handle*/, curl_infotype type, char* data, size_t size,
                                  void* userData) {
+    // Verbose mode stays on for every transfer, so this runs for every line libcurl has: with the log
+    // levels off it must cost nothing but the level checks.
+    if (!OXLLog_isDebugEnabled(logger())) {
+        return 0;
+    }
     auto* requestData = static_cast<HttpRequestData*>(userData);
     if (requestData == nullptr || data == nullptr) {
         return 0;
     }
+    const bool trace = OXLLog_isTraceEnabled(logger());
     try {
         switch (type) {
             case CURLINFO_TEXT:
-                logText(*requestData, data, size);
+                logText(*requestData, data, size, trace);
                 break;
             case CURLINFO_HEADER_OUT:
-                logHeaderBlock(*requestData, ">", data, size);
-                break;
             case CURLINFO_HEADER_IN:
-                logHeaderBlock(*requestData, "<", data, size);
+                if (trace) {
+                    logHeaderBlock(*requestData, type == CURLINFO_HEADER_IN, data, size);
+                }
                 break;
             case CURLINFO_DATA_OUT:
                 OXL_LOG_TRACE(logger(), "Request " << requestData->formattedRequestID() << " sent " << size
@@ -161,7 +260,7 @@ int CurlHttpUtils::traceCallback(CURL* /*handle*/, curl_infotype type, char* dat
 
 void CurlHttpUtils::logOperationTiming(HttpRequestData& requestData) {
     CURL* handle = requestData.getCurlHandle();
-    if (handle == nullptr) {
+    if (handle == nullptr || !OXLLog_isDebugEnabled(logger())) {
         return;
     }
     static const std::array<std::pair<CURLINFO, const char*>, 7> TIMERS = {{
@@ -233,6 +332,34 @@ std::string CurlHttpUtils::loggableHeaderLine(const std::string& line) {
         return line;
     }
     return name + ": Redacted";
+}
+
+std::string CurlHttpUtils::loggableTracedHeaderLine(const std::string& line, bool incoming) {
+    if (line.compare(0, 5, "HTTP/") == 0) {
+        return line;  // status line
+    }
+    const auto colon = line.find(':');
+    if (colon != std::string::npos && isToken(line.substr(0, colon))) {
+        if (!incoming) {
+            return loggableHeaderLine(line);
+        }
+        const auto valueStart = line.find_first_not_of(" \t", colon + 1);
+        return loggableResponseHeader({line.substr(0, colon), valueStart == std::string::npos
+                                                                  ? std::string()
+                                                                  : line.substr(valueStart)});
+    }
+    // A request line: its target may carry tokens.
+    const auto firstSpace = line.find(' ');
+    const auto lastSpace = line.rfind(' ');
+    if (!incoming && firstSpace != std::string::npos && lastSpace > firstSpace &&
+        isToken(line.substr(0, firstSpace)) && line.compare(lastSpace + 1, 5, "HTTP/") == 0) {
+        return line.substr(0, firstSpace) + " /[...]" + line.substr(lastSpace);
+    }
+    return HIDDEN;
+}
+
+std::string CurlHttpUtils::loggableInfoText(const std::string& text) {
+    return hideBracketedHeader(hideCookieValue(hideUserName(hideUrls(text))));
 }
 
 std::string CurlHttpUtils::loggableResponseHeader(const HttpHeader& header) {

@@ -1,6 +1,7 @@
 #include "http/CurlTransfer.h"
 
 #include "http/CurlCallbacks.h"
+#include "http/ResponseBody.h"
 #include "oxl/http/CurlAnswerEvaluator.h"
 #include "oxl/http/EasyCURLConnection.h"
 #include "oxl/http/EdgePolicy.h"
@@ -47,6 +48,16 @@ void removeTransformedCookies(const HttpClientData& clientData, HttpRequestData&
 
 void reportEvent(const HttpClientData& clientData, HttpClientResult::Result result,
                  const std::shared_ptr<HttpRequestData>& requestData) {
+    if (!clientData.getEventReporter()) {
+        if (clientData.firstTransferWithoutReporter()) {
+            OXL_LOG_ERROR(logger(),
+                          "No network event reporter, the network events of this client are dropped");
+        } else {
+            OXL_LOG_DEBUG(logger(),
+                          "No network event reporter, events of result " << result << " are dropped");
+        }
+        return;
+    }
     HttpNetworkEvent(clientData.getEventReporter(), clientData.getEdgeTransformer())
         .notifyNetworkEventReporter(result, requestData, clientData.getEdgePolicy());
 }
@@ -58,13 +69,17 @@ const TransferCallbacks& CurlTransfer::callbacks() {
     return CALLBACKS;
 }
 
-HttpClientResult::Result CurlTransfer::enforceEdgePolicy(
-    const std::shared_ptr<oxl::common::Policy>& policy, bool canBeIgnored,
-    const std::shared_ptr<HttpRequestData>& requestData,
-    const std::shared_ptr<EdgeTransformer>& transformer) {
+HttpClientResult::Result CurlTransfer::enforceEdgePolicy(const std::shared_ptr<oxl::common::Policy>& policy,
+                                                         bool canBeIgnored,
+                                                         const std::shared_ptr<HttpRequestData>& requestData,
+                                                         const std::shared_ptr<EdgeTransformer>& transformer,
+                                                         Enforcing::EnforcingResult* enforcedOut) {
     auto edgePolicy = std::dynamic_pointer_cast<EdgePolicy>(policy);
     const auto enforced =
         edgePolicy ? edgePolicy->enforce(requestData, transformer) : Enforcing::ENFORCING_FAILURE;
+    if (enforcedOut != nullptr) {
+        *enforcedOut = enforced;
+    }
     if (enforced != Enforcing::SUCCESS) {
         if (!canBeIgnored) {
             switch (requestData->getTransformResult()) {
@@ -104,25 +119,45 @@ HttpClientResult::Result CurlTransfer::evaluate(const HttpClientData& clientData
     std::shared_ptr<CurlAnswerEvaluator> holder;
     const HttpClientResult::Result result =
         evaluatorOf(clientData, holder).curlCodeToResult(code, &requestData);
-    auto request = requestData.getRequest();
-    if (code != CURLE_OK && request && request->isCancelled()) {
-        // Whichever callback noticed it first, a cancelled request reports neither a write error nor a
-        // server failure.
+    if (code != CURLE_OK && requestData.wasAbortedForCancel()) {
+        // Whichever of our callbacks noticed the cancellation first: not a write error. A failure libcurl
+        // met on its own (a time-out, say) stays what it is, cancelled or not.
         return HttpClientResult::REQUEST_CANCELLED;
+    }
+    RequestWrapper& wrapper = requestData.getWrapper();
+    const bool download = wrapper.getOperation() == HTTPFileOperation::DOWNLOAD;
+    if (code != CURLE_OK && requestData.isResponseTooLarge()) {
+        OXL_LOG_INFO(logger(), "Request " << requestData.formattedRequestID() << " result "
+                                          << HttpClientResult::RESPONSE_TOO_LARGE_ERROR);
+        if (download) {
+            ResponseBody::discardDownload(wrapper);
+        }
+        return HttpClientResult::RESPONSE_TOO_LARGE_ERROR;
+    }
+    // A full disk may show only when the last buffered bytes are flushed.
+    if (result == HttpClientResult::SUCCESS && download && !wrapper.closeFile()) {
+        OXL_LOG_ERROR(logger(), "Failed to write data to file '" << CurlHttpUtils::loggableFilePath(wrapper)
+                                                                 << "'. Removing the file.");
+        ResponseBody::discardDownload(wrapper);
+        return HttpClientResult::FILE_WRITE_ERROR;
     }
     return result;
 }
 
 bool CurlTransfer::failOver(const HttpClientData& clientData, CURLcode code, HttpClientResult::Result result,
-                            HttpRequestData& requestData) {
+                            HttpRequestData& requestData, const char* performCall) {
     std::shared_ptr<CurlAnswerEvaluator> holder;
+    auto request = requestData.getRequest();
+    // Neither a cancelled request nor an oversized answer is the server's failure to reach; and a cancelled
+    // request starts no new attempt, whatever ended the last one.
     if (result == HttpClientResult::REQUEST_CANCELLED ||
+        result == HttpClientResult::RESPONSE_TOO_LARGE_ERROR || (request && request->isCancelled()) ||
         !evaluatorOf(clientData, holder).representServerFailure(code) || !requestData.hasFailoverUrl()) {
         return false;
     }
-    OXL_LOG_WARN(logger(), "There was an issue performing the call to curl_easy_perform: "
-                               << code << " Failing over to the next URL");
-    requestData.switchToNextUrl(result);
+    OXL_LOG_WARN(logger(), "There was an issue performing the call to " << performCall << ": " << code
+                                                                        << " Failing over to the next URL");
+    requestData.switchToNextUrl(result, isTransformed(clientData, requestData));
     // What the failed attempt left must not leak into the answer of the next URL.
     Response& response = requestData.getResponse();
     response.responseCode = 0;
@@ -170,10 +205,11 @@ void CurlTransfer::readBack(const HttpClientData& clientData, HttpRequestData& r
 
 void CurlTransfer::finish(const HttpClientData& clientData,
                           const std::shared_ptr<HttpRequestData>& requestData,
-                          HttpClientResult::Result result) {
+                          HttpClientResult::Result result, const char* performCall) {
     if (result != HttpClientResult::SUCCESS) {
-        OXL_LOG_ERROR(logger(), "There was an issue performing the call to curl_easy_perform for request "
-                                    << requestData->formattedRequestID() << ": " << result);
+        OXL_LOG_ERROR(logger(), "There was an issue performing the call to "
+                                    << performCall << " for request " << requestData->formattedRequestID()
+                                    << ": " << result);
         requestData->getWrapper().closeFile();
         reportEvent(clientData, result, requestData);
         return;

@@ -35,11 +35,13 @@ class CurlTransfer {
     // Enforces the client's edge-usage policy on the request (which may rewrite it for the edge). SUCCESS
     // when the request may go on, rewritten or not, or when the failure may be ignored; otherwise the
     // result the caller gets: EDGE_AUTHENTICATION_FAILED, SSL_CONNECTION_ERROR or
-    // POLICY_NOT_ENFORCED_ERROR, by the transform result left in the request data.
-    static HttpClientResult::Result enforceEdgePolicy(const std::shared_ptr<oxl::common::Policy>& policy,
-                                                      bool canBeIgnored,
-                                                      const std::shared_ptr<HttpRequestData>& requestData,
-                                                      const std::shared_ptr<EdgeTransformer>& transformer);
+    // POLICY_NOT_ENFORCED_ERROR, by the transform result left in the request data. `enforced`, when given,
+    // receives what the policy itself answered, before any failure was ignored.
+    static HttpClientResult::Result enforceEdgePolicy(
+        const std::shared_ptr<oxl::common::Policy>& policy, bool canBeIgnored,
+        const std::shared_ptr<HttpRequestData>& requestData,
+        const std::shared_ptr<EdgeTransformer>& transformer,
+        oxl::common::Policy::PolicyEnforcingResult::EnforcingResult* enforced = nullptr);
 
     // The libcurl callbacks of a client transfer (body, headers, progress, upload reads).
     static const TransferCallbacks& callbacks();
@@ -48,17 +50,20 @@ class CurlTransfer {
     // policy: SUCCESS, HTTP_CONFIGURATION_ERROR, or the policy's failure.
     static HttpClientResult::Result configure(HttpRequestData& requestData);
 
-    // The result of a performed transfer. A request cancelled by its caller is REQUEST_CANCELLED whatever
-    // libcurl reported.
+    // The result of a performed transfer: the evaluator's mapping of the code, except that a transfer one
+    // of our callbacks aborted because its request was cancelled is REQUEST_CANCELLED, a body over the
+    // request's limit is RESPONSE_TOO_LARGE_ERROR, and a download whose file cannot be flushed and closed is
+    // FILE_WRITE_ERROR. A download that did not complete leaves no file behind.
     static HttpClientResult::Result evaluate(const HttpClientData& clientData, CURLcode code,
                                              HttpRequestData& requestData);
 
     // The failover rule: after a server failure (see CurlAnswerEvaluator::representServerFailure), when a
-    // failover URL is left and the request was not cancelled, the failed URL is recorded with its result,
-    // the next URL becomes the options URL and what the attempt left in the response is cleared. True when
-    // the transfer is to be configured and run again.
+    // failover URL is left and the request was neither cancelled nor answered with an oversized body, the
+    // failed URL is recorded with its result, the next URL becomes the options URL and what the attempt left
+    // in the response is cleared. True when the transfer is to be configured and run again. `performCall`
+    // names the libcurl call that ran the transfer in the log.
     static bool failOver(const HttpClientData& clientData, CURLcode code, HttpClientResult::Result result,
-                         HttpRequestData& requestData);
+                         HttpRequestData& requestData, const char* performCall = "curl_easy_perform");
 
     // Reads back what the handle holds after the last attempt: the status code always; on SUCCESS also the
     // response URL (the caller's URL for an edge request), the connection addresses and the cookies.
@@ -68,7 +73,7 @@ class CurlTransfer {
     // After the handle was given back: edge cookies removed from a successful response, the transfer's
     // file closed, the network event reported, and the caller's own URL put back into an edge request.
     static void finish(const HttpClientData& clientData, const std::shared_ptr<HttpRequestData>& requestData,
-                       HttpClientResult::Result result);
+                       HttpClientResult::Result result, const char* performCall = "curl_easy_perform");
 };
 
 }  // namespace oxl::http

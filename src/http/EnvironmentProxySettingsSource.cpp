@@ -26,6 +26,32 @@ bool isIpv6(const std::string& text) {
     return inet_pton(AF_INET6, text.c_str(), buffer) == 1;
 }
 
+bool isIpv4(const std::string& text) {
+    unsigned char buffer[4];
+    return inet_pton(AF_INET, text.c_str(), buffer) == 1;
+}
+
+// "address/bits" as curl reads it; the address may be an IPv6 literal in brackets. Empty when the token is
+// not a usable CIDR range.
+std::string cidrToken(const std::string& token) {
+    const auto slash = token.find('/');
+    if (slash == std::string::npos) {
+        return {};
+    }
+    std::string address = token.substr(0, slash);
+    if (address.size() > 2 && address.front() == '[' && address.back() == ']') {
+        address = address.substr(1, address.size() - 2);
+    }
+    const std::string bits = token.substr(slash + 1);
+    const unsigned maximum = isIpv4(address) ? 32 : isIpv6(address) ? 128 : 0;
+    if (maximum == 0 || bits.empty() || bits.size() > 3 ||
+        !std::all_of(bits.begin(), bits.end(), [](unsigned char c) { return std::isdigit(c); }) ||
+        static_cast<unsigned>(std::stoul(bits)) > maximum) {
+        return {};
+    }
+    return address + "/" + bits;
+}
+
 // Characters that may appear in a host name or address token; anything else would either be read as a
 // pattern by the bypass reader or could never match a host.
 bool isPlainHostToken(const std::string& token) {
@@ -92,9 +118,12 @@ std::string EnvironmentProxySettingsSource::proxyFromEnvironmentValue(const std:
                                                                       const std::string& value) {
     std::string rest = trim(value);
     const auto schemeEnd = rest.find("://");
+    std::string prefix;
     if (schemeEnd != std::string::npos) {
         const std::string scheme = toLower(rest.substr(0, schemeEnd));
-        if (scheme != "http") {
+        if (scheme == "https") {
+            prefix = "https://";  // the proxy itself is spoken to over TLS
+        } else if (scheme != "http") {
             OXL_LOG_WARN(logger(), "Proxy scheme " << scheme << " of " << variable
                                                    << " is not supported, the value is ignored");
             return {};
@@ -114,7 +143,7 @@ std::string EnvironmentProxySettingsSource::proxyFromEnvironmentValue(const std:
         OXL_LOG_WARN(logger(), "The value of " << variable << " is not a proxy address, it is ignored");
         return {};
     }
-    return rest;
+    return prefix + rest;
 }
 
 std::string EnvironmentProxySettingsSource::bypassListFromNoProxy(const std::string& noProxy) {
@@ -130,16 +159,24 @@ std::string EnvironmentProxySettingsSource::bypassListFromNoProxy(const std::str
             toLower(whole.substr(pos, end == std::string::npos ? std::string::npos : end - pos));
         pos = end;
         const std::string original = token;
-        if (token.size() > 2 && token.front() == '[' && token.back() == ']') {
-            token = token.substr(1, token.size() - 2);
-        }
-        if (!token.empty() && token.front() == '.') {
-            token.erase(0, 1);
-        }
-        const bool hasColon = token.find(':') != std::string::npos;
-        if (!isPlainHostToken(token) || token.front() == '.' || (hasColon && !isIpv6(token))) {
-            OXL_LOG_WARN(logger(), "no_proxy entry '" << original << "' cannot be used, it is ignored");
-            continue;
+        if (token.find('/') != std::string::npos) {
+            token = cidrToken(token);
+            if (token.empty()) {
+                OXL_LOG_WARN(logger(), "no_proxy entry '" << original << "' cannot be used, it is ignored");
+                continue;
+            }
+        } else {
+            if (token.size() > 2 && token.front() == '[' && token.back() == ']') {
+                token = token.substr(1, token.size() - 2);
+            }
+            if (!token.empty() && token.front() == '.') {
+                token.erase(0, 1);
+            }
+            const bool hasColon = token.find(':') != std::string::npos;
+            if (!isPlainHostToken(token) || token.front() == '.' || (hasColon && !isIpv6(token))) {
+                OXL_LOG_WARN(logger(), "no_proxy entry '" << original << "' cannot be used, it is ignored");
+                continue;
+            }
         }
         if (std::find(tokens.begin(), tokens.end(), token) == tokens.end()) {
             tokens.push_back(token);

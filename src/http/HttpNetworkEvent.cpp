@@ -52,9 +52,12 @@ void HttpNetworkEvent::notifyNetworkEventReporter(
         return;
     }
     notifyEdgeHttpErrors(*requestData, url, edgePolicy);
-    // The failover URLs of an edge request are the other edge servers: each one that failed is reported.
+    // Each edge server the request failed over from is reported; a URL it tried before it went through
+    // the edge is no edge server's failure.
     for (const auto& failed : requestData->getFailedUrlInfo()) {
-        notifyEdgeConnectionFailure(EDGE_FAILOVER_PREFIX, failed.result, failed.url);
+        if (failed.throughEdge) {
+            notifyEdgeConnectionFailure(EDGE_FAILOVER_PREFIX, failed.result, failed.url);
+        }
     }
 }
 

@@ -7,6 +7,7 @@
 #include <exception>
 
 #include "common/TextUtils.h"
+#include "http/ProxyFallback.h"
 #include "oxl/http/HttpUtils.h"
 #include "oxl/http/NamePinning.h"
 #include "oxl/log/Log.h"
@@ -139,10 +140,21 @@ class HttpProxyConfigurationReader::PacSession {
     CURL* handle_ = nullptr;
 };
 
-HttpProxyConfigurationReader::HttpProxyConfigurationReader() = default;
+// The fetched script (one PAC URL at a time: the settings name one) and the proxies found unreachable.
+struct HttpProxyConfigurationReader::Cache {
+    // Held while a script is fetched, so that concurrent resolutions wait for one fetch.
+    std::mutex scriptMutex;
+    std::string scriptUrl;
+    std::string script;
+    std::chrono::steady_clock::time_point fetchedAt;
+    bool scriptValid = false;
+    detail::ProxyRetryList unreachable;
+};
+
+HttpProxyConfigurationReader::HttpProxyConfigurationReader() : cache_(std::make_unique<Cache>()) {}
 
 HttpProxyConfigurationReader::HttpProxyConfigurationReader(std::shared_ptr<UserProxySettingsSource> source)
-    : source_(std::move(source)) {}
+    : source_(std::move(source)), cache_(std::make_unique<Cache>()) {}
 
 HttpProxyConfigurationReader::~HttpProxyConfigurationReader() = default;
 
@@ -154,6 +166,26 @@ void HttpProxyConfigurationReader::setPacOptions(const PacEvaluator::Options& op
 PacEvaluator::Options HttpProxyConfigurationReader::getPacOptions() const {
     const std::lock_guard<std::mutex> lock(optionsMutex_);
     return pacOptions_;
+}
+
+void HttpProxyConfigurationReader::setAutoConfigOptions(const AutoConfigOptions& options) {
+    const std::lock_guard<std::mutex> lock(optionsMutex_);
+    autoConfigOptions_ = options;
+}
+
+HttpProxyConfigurationReader::AutoConfigOptions HttpProxyConfigurationReader::getAutoConfigOptions() const {
+    const std::lock_guard<std::mutex> lock(optionsMutex_);
+    return autoConfigOptions_;
+}
+
+void HttpProxyConfigurationReader::clearCache() {
+    {
+        const std::lock_guard<std::mutex> lock(cache_->scriptMutex);
+        cache_->scriptValid = false;
+        cache_->scriptUrl.clear();
+        cache_->script.clear();
+    }
+    cache_->unreachable.clear();
 }
 
 std::vector<std::string> HttpProxyConfigurationReader::splitProxyList(const std::string& proxyList) {
@@ -197,10 +229,9 @@ std::shared_ptr<Proxy> HttpProxyConfigurationReader::readProxyForUrl(const std::
     if (settings.autoConfigUrl && !settings.autoConfigUrl->empty()) {
         OXL_LOG_DEBUG(logger(), "Using auto configuration for proxy setup.");
         auto proxy = std::make_shared<Proxy>();
-        std::string proxyList;
-        if (autoResolveProxy(url, *settings.autoConfigUrl, proxyList) && !proxyList.empty()) {
-            proxy->setProxyServer(HttpUtils::getProxyFromList(scheme, splitProxyList(proxyList)),
-                                  ProxyType::HTTP);
+        std::string server;
+        if (autoResolveProxy(url, *settings.autoConfigUrl, server) && !server.empty()) {
+            proxy->setProxyServer(server, ProxyType::HTTP);
             proxy->setBypassList(bypass);
         }
         return proxy;
@@ -218,18 +249,38 @@ std::shared_ptr<Proxy> HttpProxyConfigurationReader::readProxyForUrl(const std::
     return nullptr;
 }
 
+bool HttpProxyConfigurationReader::fetchScript(const std::string& autoConfigUrl, std::string& script) {
+    const auto lifetime = getAutoConfigOptions().scriptLifetime;
+    const std::lock_guard<std::mutex> lock(cache_->scriptMutex);
+    const auto now = std::chrono::steady_clock::now();
+    if (cache_->scriptValid && cache_->scriptUrl == autoConfigUrl && now - cache_->fetchedAt < lifetime) {
+        OXL_LOG_DEBUG(logger(), "Using the PAC file fetched from " << autoConfigUrl);
+        script = cache_->script;
+        return true;
+    }
+    cache_->scriptValid = false;
+    PacSession session;
+    std::string error;
+    std::string fetched;
+    if (!session.fetch(autoConfigUrl, fetched, error)) {
+        OXL_LOG_ERROR(logger(),
+                      "Fetching the PAC file " << autoConfigUrl << " returned FALSE, error " << error);
+        return false;
+    }
+    cache_->scriptUrl = autoConfigUrl;
+    cache_->script = fetched;
+    cache_->fetchedAt = std::chrono::steady_clock::now();
+    cache_->scriptValid = true;
+    script = std::move(fetched);
+    return true;
+}
+
 bool HttpProxyConfigurationReader::autoResolveProxy(const std::string& url, const std::string& autoConfigUrl,
-                                                    std::string& proxyList) {
+                                                    std::string& server) {
     OXL_LOG_DEBUG(logger(), "Auto resolving proxy");
     std::string script;
-    {
-        PacSession session;
-        std::string error;
-        if (!session.fetch(autoConfigUrl, script, error)) {
-            OXL_LOG_ERROR(logger(),
-                          "Fetching the PAC file " << autoConfigUrl << " returned FALSE, error " << error);
-            return false;
-        }
+    if (!fetchScript(autoConfigUrl, script)) {
+        return false;
     }
     PacEvaluator::Options options = getPacOptions();
     for (const auto& pin : NamePinning::instance().entries()) {
@@ -243,25 +294,22 @@ bool HttpProxyConfigurationReader::autoResolveProxy(const std::string& url, cons
     }
     OXL_LOG_DEBUG(logger(), "FindProxyForURL() returned TRUE.");
     const PacEvaluator::Answer answer = PacEvaluator::parseAnswer(result.answer);
-    switch (answer.kind) {
-        case PacEvaluator::Answer::DIRECT:
-            OXL_LOG_DEBUG(logger(), "The PAC script answered DIRECT");
-            proxyList.clear();
-            return true;
-        case PacEvaluator::Answer::PROXIES:
-            proxyList.clear();
-            for (const auto& p : answer.proxies) {
-                proxyList += (proxyList.empty() ? "" : ";") + p;
-            }
-            OXL_LOG_DEBUG(logger(), "The PAC script answered the proxies " << proxyList);
-            return true;
-        case PacEvaluator::Answer::INVALID:
-            break;
+    if (answer.kind == PacEvaluator::Answer::INVALID) {
+        OXL_LOG_ERROR(logger(), "The PAC script answered '"
+                                    << result.answer.substr(0, 200)
+                                    << "', which names no usable proxy; no proxy is used");
+        return false;
     }
-    OXL_LOG_ERROR(logger(), "The PAC script answered '"
-                                << result.answer.substr(0, 200)
-                                << "', which names no usable proxy; no proxy is used");
-    return false;
+    const AutoConfigOptions limits = getAutoConfigOptions();
+    server = detail::chooseEntry(
+        answer.entries, cache_->unreachable, limits.unreachableRetryDelay,
+        [&limits](const std::string& entry) { return detail::canConnect(entry, limits.connectTimeout); });
+    if (server.empty()) {
+        OXL_LOG_DEBUG(logger(), "The PAC script answered DIRECT");
+    } else {
+        OXL_LOG_DEBUG(logger(), "The PAC script answered the proxy " << server);
+    }
+    return true;
 }
 
 }  // namespace oxl::http

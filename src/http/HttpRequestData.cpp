@@ -106,7 +106,7 @@ bool HttpRequestData::hasFailoverUrl() const {
     return !failoverUrls_.empty();
 }
 
-bool HttpRequestData::switchToNextUrl(HttpClientResult::Result result) {
+bool HttpRequestData::switchToNextUrl(HttpClientResult::Result result, bool failedUrlWentThroughEdge) {
     auto options = getOptions();
     std::string url;
     {
@@ -114,7 +114,7 @@ bool HttpRequestData::switchToNextUrl(HttpClientResult::Result result) {
         if (!options || failoverUrls_.empty()) {
             return false;
         }
-        failedUrls_.emplace_back(options->url, result);
+        failedUrls_.emplace_back(options->url, result, failedUrlWentThroughEdge);
         options->url = failoverUrls_.front();
         failoverUrls_.pop_front();
         url = options->url;

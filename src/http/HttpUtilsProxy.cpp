@@ -11,8 +11,8 @@ OXLLogger logger() {
 }
 }  // namespace
 
-// Entries are "scheme=host:port" (only for that scheme) or "host:port" (any scheme); a candidate that
-// names its own scheme ("https://p:443") must name the URL's scheme. The first that fits wins.
+// Entries are "scheme=host:port" (only for that scheme) or "host:port" (any scheme). The first that fits
+// wins, unchanged.
 std::string HttpUtils::getProxyFromList(const std::string& scheme, const std::vector<std::string>& entries) {
     const std::string wanted = scheme.empty() ? "http" : scheme;
     if (entries.empty()) {
@@ -28,9 +28,14 @@ std::string HttpUtils::getProxyFromList(const std::string& scheme, const std::ve
             }
             candidate = entry.substr(equals + 1);
         }
+        // "http://" and "https://" say how to talk to the proxy (an HTTPS proxy serves http URLs too);
+        // another prefix is read as the URL scheme the entry is meant for.
         const auto separator = candidate.find("://");
-        if (separator != std::string::npos && candidate.substr(0, separator) != wanted) {
-            continue;
+        if (separator != std::string::npos) {
+            const std::string prefix = candidate.substr(0, separator);
+            if (prefix != "http" && prefix != "https" && prefix != wanted) {
+                continue;
+            }
         }
         return candidate;
     }

@@ -74,12 +74,15 @@ OpenSSLOptions::VersionRange OpenSSLOptions::toVersionRange(long options) {
         ++i;
     }
     range.minVersion = VERSIONS[i].version;
+    // A set that switches off a classic version names the versions it accepts: TLS 1.3, which has no bit
+    // of its own, is not among them. Only the full set leaves the upper end open.
+    const bool restricted = (options & (NO_TLSv1 | NO_TLSv1_1 | NO_TLSv1_2)) != 0;
     // Versions above a disabled one are off too, as with OpenSSL's own option bits.
-    while (i + 1 < VERSIONS.size() &&
-           (VERSIONS[i + 1].disabledBy == 0 || (options & VERSIONS[i + 1].disabledBy) == 0)) {
+    while (i + 1 < VERSIONS.size() && (options & VERSIONS[i + 1].disabledBy) == 0 &&
+           (VERSIONS[i + 1].disabledBy != 0 || !restricted)) {
         ++i;
     }
-    range.maxVersion = (i + 1 == VERSIONS.size()) ? 0 : VERSIONS[i].version;
+    range.maxVersion = (VERSIONS[i].disabledBy == 0) ? 0 : VERSIONS[i].version;
     return range;
 }
 

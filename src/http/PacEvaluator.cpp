@@ -537,13 +537,13 @@ PacEvaluator::Answer PacEvaluator::parse(const std::string& answer) {
         if (keyword == "DIRECT" && address.empty()) {
             if (parsed.kind == Answer::INVALID) {
                 parsed.kind = Answer::DIRECT;
-                return parsed;
             }
-            continue;
+            parsed.entries.emplace_back();
+            return parsed;  // DIRECT always works: nothing after it is ever needed
         }
-        if ((keyword == "PROXY" || keyword == "HTTP") && isProxyAddress(address)) {
+        if ((keyword == "PROXY" || keyword == "HTTP" || keyword == "HTTPS") && isProxyAddress(address)) {
             parsed.kind = Answer::PROXIES;
-            parsed.proxies.push_back(address);
+            parsed.entries.push_back(keyword == "HTTPS" ? "https://" + address : address);
             continue;
         }
         OXL_LOG_DEBUG(logger(), "PAC answer entry skipped: '" << entry << "'");

@@ -37,10 +37,36 @@ std::shared_ptr<Proxy> Request::getProxy() {
         return nullptr;
     }
     OXL_LOG_DEBUG(logger(), "A System Proxy will be used for this request");
-    if (!systemProxyResolver_) {
-        systemProxyResolver_ = std::make_shared<SystemProxyResolver>();
+    const std::string url = options_->url;
+    {
+        const std::lock_guard<std::mutex> lock(preparedMutex_);
+        if (prepared_) {
+            prepared_ = false;
+            auto proxy = std::move(preparedProxy_);
+            preparedProxy_.reset();
+            if (preparedUrl_ == url) {
+                return proxy;
+            }
+        }
     }
-    return systemProxyResolver_->resolveSystemProxy(options_->url);
+    return resolveSystemProxy(url);
+}
+
+void Request::prepareProxy() {
+    if (proxy_ || !useSystemProxy_) {
+        return;
+    }
+    const std::string url = options_->url;
+    auto proxy = resolveSystemProxy(url);
+    const std::lock_guard<std::mutex> lock(preparedMutex_);
+    prepared_ = true;
+    preparedUrl_ = url;
+    preparedProxy_ = std::move(proxy);
+}
+
+std::shared_ptr<Proxy> Request::resolveSystemProxy(const std::string& url) {
+    const auto resolver = systemProxyResolver_ ? systemProxyResolver_ : SystemProxyResolver::getDefault();
+    return resolver->resolveSystemProxy(url);
 }
 
 std::string Request::serialize() const {

@@ -54,11 +54,12 @@ bool RequestWrapper::openFile(const char* mode) {
     return file_ != nullptr;
 }
 
-void RequestWrapper::closeFile() {
-    if (file_) {
-        OXL_LOG_DEBUG(logger(), "Closing the file");
-        file_.reset();
+bool RequestWrapper::closeFile() {
+    if (!file_) {
+        return true;
     }
+    OXL_LOG_DEBUG(logger(), "Closing the file");
+    return std::fclose(file_.release()) == 0;
 }
 
 }  // namespace oxl::http

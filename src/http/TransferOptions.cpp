@@ -84,6 +84,9 @@ bool TransferOptions::resetHandle(const TransferOptionContext& c) {
     oxl::secureWipe(requestData.requestBody_);
     requestData.getCurlConnection()->clearErrorBuffer();
     requestData.configuredAt_ = std::chrono::steady_clock::now();
+    requestData.bodyBytes_ = 0;
+    requestData.bodyTooLarge_ = false;
+    requestData.abortedForCancel_ = false;
     requestData.pinning_ = NamePinning::instance().applyTo(c.handle);
     if (!requestData.pinning_.ok()) {
         CurlHttpUtils::isSetOptError(CURLE_BAD_FUNCTION_ARGUMENT, "CURLOPT_RESOLVE", &requestData);

@@ -42,6 +42,9 @@ class TransferOptions {
         Step apply;
     };
 
+    // Redirects followed at most; one more ends the transfer with TOO_MANY_REDIRECTS_ERROR.
+    static constexpr long MAX_REDIRECTS = 20;
+
     TransferOptions() = delete;
 
     // The steps in the order they are applied.
@@ -70,7 +73,7 @@ class TransferOptions {
     static bool multipart(const TransferOptionContext& c);
     // Following redirects and connection reuse.
     static bool redirectsAndReuse(const TransferOptionContext& c);
-    // Progress callback (with a listener), verbose mode.
+    // Progress callback (listener notifications and cancellation), verbose mode.
     static bool progressAndVerbose(const TransferOptionContext& c);
     // Low-speed limit of file transfers.
     static bool lowSpeedLimit(const TransferOptionContext& c);

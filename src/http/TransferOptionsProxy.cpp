@@ -1,4 +1,5 @@
 // The proxy the request goes through, or explicitly none.
+#include "http/HttpsProxyOptions.h"
 #include "http/TransferOptions.h"
 #include "oxl/http/HttpUtils.h"
 #include "oxl/http/ProxyBypassReader.h"
@@ -43,11 +44,22 @@ bool setProxy(const TransferOptionContext& c, const Proxy& proxy) {
         withScheme = "http://";
         withScheme += server;
     }
+    const bool httpsProxy = detail::isHttpsProxy(server);
     if (HttpUtils::extractPortFromHttpUrl(withScheme) == 0) {
-        OXL_LOG_DEBUG(logger(), " Use default proxy port 80.");
-        OXL_SET_OR_FAIL(c, CURLOPT_PROXYPORT, 80L);
+        OXL_LOG_DEBUG(logger(), " Use default proxy port " << (httpsProxy ? 443 : 80) << ".");
+        OXL_SET_OR_FAIL(c, CURLOPT_PROXYPORT, httpsProxy ? 443L : 80L);
     }
-    OXL_SET_OR_FAIL(c, CURLOPT_PROXYTYPE, curlProxyType(proxy.getProxyType()));
+    long proxyType = curlProxyType(proxy.getProxyType());
+    if (httpsProxy && (proxyType == CURLPROXY_HTTP || proxyType == CURLPROXY_HTTP_1_0)) {
+        proxyType = CURLPROXY_HTTPS;
+    }
+    OXL_SET_OR_FAIL(c, CURLOPT_PROXYTYPE, proxyType);
+    if (proxyType == CURLPROXY_HTTPS) {
+        if (CurlHttpUtils::isSetOptError(detail::applyHttpsProxyTls(c.handle), "proxy TLS options",
+                                         &c.requestData)) {
+            return false;
+        }
+    }
     OXL_LOG_DEBUG(logger(), " Set authentication.");
     // Without a user name nothing is set: empty credentials would be offered to a challenging proxy.
     if (!proxy.getUsername().empty()) {

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "http/ResponseBody.h"
 #include "http/TransferOptions.h"
 #include "oxl/http/EasyCURLConnection.h"
 #include "oxl/http/HttpUtils.h"
@@ -15,21 +16,6 @@ namespace {
 OXLLogger logger() {
     static OXLLogger l = OXLLogger_getLogger("oxl.httpclient");
     return l;
-}
-
-// Used when the client supplies no write callback, so that libcurl never writes a body to stdout.
-size_t appendToBody(char* data, size_t size, size_t count, void* userData) {
-    auto* requestData = static_cast<HttpRequestData*>(userData);
-    if (requestData == nullptr) {
-        return 0;
-    }
-    const size_t bytes = size * count;
-    auto& body = requestData->getResponse().body;
-    if (!body) {
-        body = Response::makeBody();
-    }
-    body->insert(body->end(), data, data + bytes);
-    return bytes;
 }
 
 // -1 when the file cannot be opened.
@@ -172,8 +158,9 @@ bool TransferOptions::methodAndBody(const TransferOptionContext& c) {
 }
 
 bool TransferOptions::bodySink(const TransferOptionContext& c) {
+    // Without a client callback the body still goes to the response (libcurl's default is stdout).
     OXL_SET_OR_FAIL(c, CURLOPT_WRITEFUNCTION,
-                    c.callbacks.write != nullptr ? c.callbacks.write : &appendToBody);
+                    c.callbacks.write != nullptr ? c.callbacks.write : &ResponseBody::write);
     OXL_SET_OR_FAIL(c, CURLOPT_WRITEDATA, &c.requestData);
     return true;
 }

@@ -4,8 +4,13 @@
 #include <stdexcept>
 #include <utility>
 
-#include "oxl/edge/GlobalEdgeState.h"
+#include "oxl/edge/EdgeConfigRequestImpl.h"
+#include "oxl/edge/EdgeDetectionControllerImpl.h"
+#include "oxl/edge/EdgeInfrastructureEventControllerImpl.h"
+#include "oxl/edge/EdgeTransitionDetectionControllerImpl.h"
+#include "oxl/edge/GlobalEdgeStateImpl.h"
 #include "oxl/log/Log.h"
+#include "oxl/netutils/adapters/EdgeHttpAdapter.h"
 #include "oxl/runtime/Event.h"
 
 namespace oxl::netutils {
@@ -19,9 +24,19 @@ OXLLogger logger() {
 
 constexpr long INIT_WAIT_MS = 1000;
 
+// What init built, so that reset can stop its threads.
+struct Subsystem {
+    std::shared_ptr<oxl::edge::EdgeDetectionControllerImpl> detection;
+    std::shared_ptr<oxl::edge::EdgeTransitionDetectionControllerImpl> transitions;
+    std::shared_ptr<oxl::edge::EdgeInfrastructureEventControllerImpl> infrastructure;
+};
+
 struct ControllerState {
     std::mutex mutex;
     std::shared_ptr<oxl::edge::GlobalEdgeState> instance;
+    Subsystem subsystem;
+    // Serialises init calls without holding `mutex` while the subsystem is built.
+    std::mutex initMutex;
     // Manual reset: every reader waiting at publication time must wake, not only one.
     oxl::Event initialized{false};
 };
@@ -38,7 +53,68 @@ std::shared_ptr<oxl::edge::GlobalEdgeState> current() {
     return c.instance;
 }
 
+// The one place where the configuration request is made. The object factory will supply it; until then it
+// runs on the library's basic HTTP client through the edge HTTP adapter.
+std::shared_ptr<oxl::edge::EdgeConfigRequest> createEdgeConfigRequest() {
+    return std::make_shared<oxl::edge::EdgeConfigRequestImpl>(std::make_shared<adapters::EdgeHttpAdapter>());
+}
+
+void stopSubsystem(const Subsystem& subsystem) {
+    if (subsystem.infrastructure) {
+        subsystem.infrastructure->stop();
+        if (oxl::edge::EdgeInfrastructureEventController::getInstance() == subsystem.infrastructure) {
+            oxl::edge::EdgeInfrastructureEventController::setInstance(nullptr);
+        }
+    }
+    if (subsystem.transitions) {
+        subsystem.transitions->stop();
+    }
+    if (subsystem.detection) {
+        subsystem.detection->stop();
+    }
+}
+
 }  // namespace
+
+void GlobalEdgeStateController::init(const std::string& internalDomain, const std::string& externalDomain) {
+    OXL_LOG_INFO(logger(), "Initializing GlobalEdgeStateController. Domains: Internal-"
+                               << internalDomain << ", External-" << externalDomain);
+    auto& c = controller();
+    const std::lock_guard<std::mutex> initLock(c.initMutex);
+    std::shared_ptr<oxl::edge::GlobalEdgeState> existing;
+    Subsystem built;
+    {
+        const std::lock_guard<std::mutex> lock(c.mutex);
+        existing = c.instance;
+        built = c.subsystem;
+    }
+    if (existing) {
+        OXL_LOG_INFO(logger(), "GlobalEdgeStateController already initialized, updating");
+        if (built.detection) {
+            built.detection->setDomains(internalDomain, externalDomain);
+        }
+        existing->setEdgeDomain(internalDomain);
+        return;
+    }
+
+    Subsystem subsystem;
+    subsystem.detection = oxl::edge::EdgeDetectionControllerImpl::build(internalDomain, externalDomain);
+    subsystem.transitions = oxl::edge::EdgeTransitionDetectionControllerImpl::build();
+    subsystem.detection->setEdgeTransitionDetectionController(subsystem.transitions);
+    subsystem.transitions->start();
+    auto state =
+        oxl::edge::GlobalEdgeStateImpl::build(createEdgeConfigRequest(), subsystem.detection, internalDomain);
+    subsystem.infrastructure = oxl::edge::EdgeInfrastructureEventControllerImpl::build(state);
+    oxl::edge::EdgeInfrastructureEventController::setInstance(subsystem.infrastructure);
+    subsystem.infrastructure->start();
+    state->setEdgeInfrastructureEventController(subsystem.infrastructure);
+    {
+        const std::lock_guard<std::mutex> lock(c.mutex);
+        c.subsystem = subsystem;
+    }
+    OXL_LOG_INFO(logger(), "GlobalEdgeStateController initialized.");
+    install(state);
+}
 
 std::shared_ptr<oxl::edge::GlobalEdgeState> GlobalEdgeStateController::getGlobalEdgeState() {
     if (auto state = current()) {
@@ -63,13 +139,16 @@ bool GlobalEdgeStateController::isInitialized() {
 void GlobalEdgeStateController::reset() {
     OXL_LOG_INFO(logger(), "Resetting GlobalEdgeStateController");
     std::shared_ptr<oxl::edge::GlobalEdgeState> dropped;
+    Subsystem subsystem;
     {
         auto& c = controller();
         std::lock_guard<std::mutex> lock(c.mutex);
         dropped.swap(c.instance);
+        std::swap(subsystem, c.subsystem);
         c.initialized.reset();
     }
-    // `dropped` is released here, outside the lock, in case its destructor reads the controller.
+    // Outside the lock: stopping joins threads that may read the controller.
+    stopSubsystem(subsystem);
 }
 
 void GlobalEdgeStateController::resetForTesting() {

@@ -1,6 +1,7 @@
 #include "support/HttpServerFixture.h"
 
 #include <openssl/ssl.h>
+#include <sys/socket.h>
 
 #include <chrono>
 
@@ -18,6 +19,11 @@ HttpServerFixture::HttpServerFixture(Options options) : options_(std::move(optio
         const std::lock_guard<std::mutex> lock(mutex_);
         requests_.push_back(RecordedRequest{req.method, req.path, req.body, req.headers});
         return httplib::Server::HandlerResponse::Unhandled;
+    });
+    // Remembered so that start() can give it a longer accept queue than the library's five.
+    server_->set_socket_options([this](socket_t sock) {
+        httplib::default_socket_options(sock);
+        listenSocket_ = sock;
     });
 }
 
@@ -67,6 +73,11 @@ bool HttpServerFixture::start() {
         return false;
     }
     port_ = static_cast<uint16_t>(port);
+    // Many clients connecting at once would overflow a queue of five, and the kernel then drops their
+    // handshakes (seen as TLS connections reset by the peer).
+    if (listenSocket_ >= 0) {
+        ::listen(listenSocket_, SOMAXCONN);
+    }
     threadDone_ = false;
     thread_ = std::thread([this] {
         server_->listen_after_bind();

@@ -89,6 +89,7 @@ class HttpServerFixture {
     std::thread thread_;
     std::atomic<bool> threadDone_{false};
     uint16_t port_ = 0;
+    int listenSocket_ = -1;
     mutable std::mutex mutex_;
     std::vector<RecordedRequest> requests_;
 };

@@ -3,18 +3,25 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <thread>
+#include <vector>
 
 #include "support/Dnsmasq.h"
 
@@ -30,20 +37,192 @@ std::string readFile(const std::string& path) {
     return os.str();
 }
 
-bool acceptsConnections(uint16_t port) {
+int connectLoopback(uint16_t port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
-        return false;
+        return -1;
     }
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool ok = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool acceptsConnections(uint16_t port) {
+    const int fd = connectLoopback(port);
+    if (fd < 0) {
+        return false;
+    }
     ::close(fd);
-    return ok;
+    return true;
 }
 }  // namespace
+
+// Terminates TLS on its own loopback port and relays the clear stream to tinyproxy, one thread per
+// connection. Stopping shuts every socket down, which ends the relays, and joins all threads.
+class TinyproxyFixture::TlsFront {
+  public:
+    TlsFront(const std::string& certFile, const std::string& keyFile, uint16_t backendPort)
+        : backendPort_(backendPort) {
+        ctx_ = SSL_CTX_new(TLS_server_method());
+        if (ctx_ == nullptr || SSL_CTX_use_certificate_chain_file(ctx_, certFile.c_str()) != 1 ||
+            SSL_CTX_use_PrivateKey_file(ctx_, keyFile.c_str(), SSL_FILETYPE_PEM) != 1) {
+            ERR_clear_error();
+            return;
+        }
+        listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (listenFd_ < 0 || ::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            ::listen(listenFd_, 16) != 0 ||
+            ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+            return;
+        }
+        port_ = ntohs(address.sin_port);
+        acceptor_ = std::thread([this] { acceptLoop(); });
+    }
+
+    ~TlsFront() {
+        stopping_ = true;
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            for (const int fd : open_) {
+                ::shutdown(fd, SHUT_RDWR);
+            }
+        }
+        if (listenFd_ >= 0) {
+            ::shutdown(listenFd_, SHUT_RDWR);
+        }
+        if (acceptor_.joinable()) {
+            acceptor_.join();
+        }
+        for (auto& t : relays_) {
+            t.join();
+        }
+        if (listenFd_ >= 0) {
+            ::close(listenFd_);
+        }
+        SSL_CTX_free(ctx_);
+    }
+
+    TlsFront(const TlsFront&) = delete;
+    TlsFront& operator=(const TlsFront&) = delete;
+
+    uint16_t port() const { return port_; }
+    size_t handshakes() const { return handshakes_.load(); }
+
+  private:
+    void acceptLoop() {
+        while (!stopping_) {
+            pollfd p{listenFd_, POLLIN, 0};
+            if (::poll(&p, 1, 100) <= 0) {
+                continue;
+            }
+            const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (fd < 0) {
+                continue;
+            }
+            const std::lock_guard<std::mutex> lock(mutex_);
+            if (stopping_) {
+                ::close(fd);
+                break;
+            }
+            open_.push_back(fd);
+            relays_.emplace_back([this, fd] { relay(fd); });
+        }
+    }
+
+    void track(int fd) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (stopping_) {
+            ::shutdown(fd, SHUT_RDWR);
+        }
+        open_.push_back(fd);
+    }
+
+    void forget(int fd) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        open_.erase(std::remove(open_.begin(), open_.end(), fd), open_.end());
+        ::close(fd);
+    }
+
+    void relay(int clientFd) {
+        SSL* ssl = SSL_new(ctx_);
+        int backendFd = -1;
+        if (ssl != nullptr && SSL_set_fd(ssl, clientFd) == 1 && SSL_accept(ssl) == 1) {
+            ++handshakes_;
+            backendFd = connectLoopback(backendPort_);
+        }
+        if (backendFd >= 0) {
+            track(backendFd);
+            pump(ssl, clientFd, backendFd);
+            SSL_shutdown(ssl);
+            forget(backendFd);
+        }
+        SSL_free(ssl);
+        ERR_clear_error();
+        forget(clientFd);
+    }
+
+    static bool sendAll(int fd, const char* data, size_t length) {
+        while (length > 0) {
+            const ssize_t n = ::send(fd, data, length, MSG_NOSIGNAL);
+            if (n <= 0) {
+                return false;
+            }
+            data += n;
+            length -= static_cast<size_t>(n);
+        }
+        return true;
+    }
+
+    static void pump(SSL* ssl, int clientFd, int backendFd) {
+        char buffer[16384];
+        for (;;) {
+            // Bytes TLS already decrypted are not visible to poll.
+            if (SSL_pending(ssl) == 0) {
+                pollfd p[2] = {{clientFd, POLLIN, 0}, {backendFd, POLLIN, 0}};
+                if (::poll(p, 2, -1) <= 0) {
+                    return;
+                }
+                if ((p[1].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
+                    const ssize_t n = ::recv(backendFd, buffer, sizeof buffer, 0);
+                    if (n <= 0 || SSL_write(ssl, buffer, static_cast<int>(n)) <= 0) {
+                        return;
+                    }
+                }
+                if ((p[0].revents & (POLLIN | POLLHUP | POLLERR)) == 0) {
+                    continue;
+                }
+            }
+            const int n = SSL_read(ssl, buffer, sizeof buffer);
+            if (n <= 0) {
+                return;
+            }
+            if (!sendAll(backendFd, buffer, static_cast<size_t>(n))) {
+                return;
+            }
+        }
+    }
+
+    uint16_t backendPort_;
+    SSL_CTX* ctx_ = nullptr;
+    int listenFd_ = -1;
+    uint16_t port_ = 0;
+    std::atomic<bool> stopping_{false};
+    std::atomic<size_t> handshakes_{0};
+    std::mutex mutex_;
+    std::vector<int> open_;
+    std::vector<std::thread> relays_;
+    std::thread acceptor_;
+};
 
 TinyproxyFixture::TinyproxyFixture() : TinyproxyFixture(Options{}) {}
 
@@ -56,12 +235,16 @@ TinyproxyFixture::TinyproxyFixture(Options options) : options_(std::move(options
     logPath_ = dir_ + "/tinyproxy.log";
     outputPath_ = dir_ + "/output.txt";
     // A port found free can be taken before tinyproxy binds it; try a few.
-    for (int attempt = 0; attempt < 5 && !isRunning(); ++attempt) {
+    for (int attempt = 0; attempt < 5 && pid_ <= 0; ++attempt) {
         startOnce();
+    }
+    if (pid_ > 0 && !options_.tlsCertFile.empty()) {
+        tls_ = std::make_unique<TlsFront>(options_.tlsCertFile, options_.tlsKeyFile, port_);
     }
 }
 
 TinyproxyFixture::~TinyproxyFixture() {
+    tls_.reset();
     stop();
     if (!dir_.empty()) {
         std::error_code ignored;
@@ -89,6 +272,9 @@ bool TinyproxyFixture::startOnce() {
         }
         for (const uint16_t p : options_.connectPorts) {
             conf << "ConnectPort " << p << "\n";
+        }
+        if (!options_.basicAuthUser.empty()) {
+            conf << "BasicAuth " << options_.basicAuthUser << " " << options_.basicAuthPassword << "\n";
         }
         if (!conf) {
             return false;
@@ -148,12 +334,24 @@ void TinyproxyFixture::stop() {
     pid_ = -1;
 }
 
+bool TinyproxyFixture::isRunning() const {
+    return pid_ > 0 && (options_.tlsCertFile.empty() || (tls_ && tls_->port() != 0));
+}
+
+uint16_t TinyproxyFixture::port() const {
+    return tls_ ? tls_->port() : port_;
+}
+
+size_t TinyproxyFixture::tlsHandshakes() const {
+    return tls_ ? tls_->handshakes() : 0;
+}
+
 std::string TinyproxyFixture::address() const {
-    return "127.0.0.1:" + std::to_string(port_);
+    return "127.0.0.1:" + std::to_string(port());
 }
 
 std::string TinyproxyFixture::proxyUrl() const {
-    return "http://" + address();
+    return (tls_ ? "https://" : "http://") + address();
 }
 
 std::string TinyproxyFixture::log() const {

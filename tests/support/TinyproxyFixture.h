@@ -12,11 +12,16 @@
 // plain request reaches the server with a "Via" header naming tinyproxy.
 // The configuration and the log live in a private temporary directory removed by the destructor, which
 // also stops and reaps the process.
+//
+// With a certificate and key (Options::tlsCertFile, tlsKeyFile) the proxy is an HTTPS proxy: clients speak
+// TLS to a front on its own loopback port (proxyUrl() then says "https://"), which hands the decrypted
+// stream to tinyproxy. tlsHandshakes() counts the connections that completed the handshake.
 #pragma once
 
 #include <sys/types.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -27,6 +32,11 @@ class TinyproxyFixture {
     struct Options {
         std::vector<uint16_t> connectPorts;
         int startTimeoutMs = 20000;
+        // When set, every client must authenticate with these (Basic); others get 407.
+        std::string basicAuthUser;
+        std::string basicAuthPassword;
+        std::string tlsCertFile;  // PEM chain, the proxy's certificate first
+        std::string tlsKeyFile;
     };
 
     // Starts the proxy; check isRunning().
@@ -36,12 +46,14 @@ class TinyproxyFixture {
     TinyproxyFixture(const TinyproxyFixture&) = delete;
     TinyproxyFixture& operator=(const TinyproxyFixture&) = delete;
 
-    bool isRunning() const { return pid_ > 0; }
-    uint16_t port() const { return port_; }
+    bool isRunning() const;
+    // The port clients connect to: the TLS front's for an HTTPS proxy.
+    uint16_t port() const;
     // "127.0.0.1:PORT"
     std::string address() const;
-    // "http://127.0.0.1:PORT"
+    // "http://127.0.0.1:PORT", or "https://127.0.0.1:PORT" for an HTTPS proxy.
     std::string proxyUrl() const;
+    size_t tlsHandshakes() const;
 
     // The proxy's log file and what it wrote to standard error, for assertions and failure messages.
     std::string log() const;
@@ -51,6 +63,7 @@ class TinyproxyFixture {
     void stop();
 
   private:
+    class TlsFront;
     bool startOnce();
 
     Options options_;
@@ -59,6 +72,7 @@ class TinyproxyFixture {
     std::string outputPath_;
     uint16_t port_ = 0;
     pid_t pid_ = -1;
+    std::unique_ptr<TlsFront> tls_;
 };
 
 }  // namespace oxl::test

@@ -3,111 +3,26 @@
 // cookie values are never printed.
 #include <unistd.h>
 
-#include <ctime>
 #include <iostream>
 #include <memory>
 #include <string>
 
 #include "oxl/cert/platform/PlatformCertVerifier.h"
 #include "oxl/edge/EdgeConfigRequestImpl.h"
-#include "oxl/http/NamePinning.h"
 #include "oxl/netutils/GlobalInit.h"
 #include "oxl/netutils/adapters/EdgeHttpAdapter.h"
 #include "oxl/runtime/SecureString.h"
 #include "oxlnet/Command.h"
+#include "oxlnet/EdgeToolSupport.h"
 
 namespace {
 
 using oxl::edge::EdgeConfig;
 using oxl::edge::EdgeConfigRequest;
 
-bool parsePort(const std::string& text, unsigned int& port) {
-    if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos) {
-        return false;
-    }
-    port = static_cast<unsigned int>(std::stoul(text));
-    return port >= 1 && port <= 65535;
-}
-
-// "HOST:PORT:ADDR"; ADDR may be an IPv6 literal, with or without brackets.
-bool pinResolve(const std::string& entry) {
-    const std::size_t first = entry.find(':');
-    const std::size_t second = first == std::string::npos ? first : entry.find(':', first + 1);
-    if (second == std::string::npos) {
-        return false;
-    }
-    unsigned int port = 0;
-    std::string address = entry.substr(second + 1);
-    if (address.size() > 2 && address.front() == '[' && address.back() == ']') {
-        address = address.substr(1, address.size() - 2);
-    }
-    return parsePort(entry.substr(first + 1, second - first - 1), port) &&
-           oxl::http::NamePinning::instance().pin(entry.substr(0, first), port, address);
-}
-
-// One line from standard input, without its line ending; the read buffer is wiped.
-bool readSecret(oxl::SecureString& secret) {
-    std::string line;
-    if (!std::getline(std::cin, line)) {
-        return false;
-    }
-    while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) {
-        line.pop_back();
-    }
-    const bool ok = !line.empty();
-    secret = oxl::SecureString(line);
-    oxl::secureWipe(line);
-    return ok;
-}
-
-std::string utc(long seconds) {
-    const std::time_t t = seconds;
-    std::tm tm{};
-    char text[32] = "";
-    if (gmtime_r(&t, &tm) != nullptr) {
-        std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &tm);
-    }
-    return text;
-}
-
-void printEdgeService(const char* protocol, const oxl::edge::EdgeService& service) {
-    for (const auto& l : service.serverLocations) {
-        std::cout << "edge " << protocol << " " << l.address << " tls " << l.tlsPort << " udp " << l.udpPort
-                  << "\n";
-    }
-}
-
-void printConfig(const EdgeConfig& config) {
-    printEdgeService("http", config.getHttpEdgeService());
-    printEdgeService("xmpp", config.getXmppEdgeService());
-    printEdgeService("sip", config.getSipEdgeService());
-    printEdgeService("turn", config.getTurnEdgeService());
-    for (const auto& service : config.getOnPremServices()) {
-        std::cout << "service " << service.name << " error " << service.error << "\n";
-        for (const auto& l : service.serverLocations) {
-            std::cout << "  server " << l.address << " port " << l.port << " priority " << l.priority
-                      << " weight " << l.weight << "\n";
-        }
-    }
-    for (const auto& route : config.getSipRoutes()) {
-        std::cout << "sip-route " << route << "\n";
-    }
-    for (const auto& cookie : config.getCookies()) {
-        const long expiry = cookie.getExpirationDate();
-        std::cout << "cookie " << cookie.getName() << " domain " << cookie.getDomain() << " path "
-                  << cookie.getPath() << " expires " << (expiry == 0 ? std::string("session") : utc(expiry))
-                  << "\n";
-    }
-}
-
-oxl::common::Cookie xAuthCookie(const EdgeConfig& config) {
-    for (const auto& cookie : config.getCookies()) {
-        if (cookie.getName() == EdgeConfig::X_AUTH_COOKIE_NAME) {
-            return cookie;
-        }
-    }
-    return {};
-}
+using oxlnet::parsePort;
+using oxlnet::pinResolve;
+using oxlnet::xAuthCookie;
 
 int fetch(const oxl::edge::EdgeConfigParams& params, bool refresh);
 
@@ -149,9 +64,10 @@ int runEdgeConfig(const oxlnet::Args& input) {
             return oxlnet::usageError("edge-config: invalid --resolve '" + entry + "' (HOST:PORT:ADDR)");
         }
     }
-    if (!readSecret(tokenStdin ? params.oauthToken : params.password)) {
-        return oxlnet::usageError(std::string("edge-config: no ") + (tokenStdin ? "token" : "password") +
-                                  " on standard input");
+    std::string problem;
+    if (!oxlnet::readSecret(tokenStdin ? params.oauthToken : params.password, problem)) {
+        return oxlnet::usageError(std::string("edge-config: ") + (tokenStdin ? "token" : "password") +
+                                  " on standard input: " + problem);
     }
     if (hasTrust) {
         oxl::cert::PlatformCertVerifier::setTrustFile(trustFile);
@@ -184,7 +100,7 @@ int fetch(const oxl::edge::EdgeConfigParams& params, bool refresh) {
         std::cout << result << "\n";
     }
     if (result == EdgeConfigRequest::SUCCESS) {
-        printConfig(config);
+        oxlnet::printConfig(std::cout, config);
     }
     std::cout.flush();
     return result == EdgeConfigRequest::SUCCESS ? 0 : 1;

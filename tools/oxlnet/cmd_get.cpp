@@ -1,10 +1,12 @@
 // oxlnet get URL ...: one HTTP(S) transfer with the basic client and the library's certificate verifier.
 // The result name, status code and headers go to standard error, the body to standard output (or a file).
+// With several URLs the transfers run in parallel through the multi client (GetMulti.cpp).
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <mutex>
@@ -31,6 +33,7 @@
 #include "oxl/netutils/adapters/HttpCertAdapter.h"
 #include "oxl/runtime/SecureString.h"
 #include "oxlnet/Command.h"
+#include "oxlnet/GetMulti.h"
 
 namespace {
 
@@ -146,6 +149,8 @@ class WaitingListener : public oxl::http::HttpClientListener {
 
 struct GetOptions {
     std::string url;
+    std::vector<std::string> urls;
+    long parallel = 10;
     std::optional<HttpMethod::Method> method;
     std::vector<std::string> headers;
     std::optional<oxl::SecureString> body;
@@ -208,11 +213,32 @@ std::string parse(oxlnet::Args args, GetOptions& o) {
     o.resolves = oxlnet::takeOptions(args, "--resolve");
     o.failover = oxlnet::takeOptions(args, "--failover");
     o.verbose = oxlnet::takeFlag(args, "-v");
-
-    if (args.size() != 1 || args[0].empty() || args[0][0] == '-') {
-        return args.empty() ? "get: needs a URL" : "get: unexpected argument '" + args.back() + "'";
+    const bool parallelGiven = oxlnet::takeOption(args, "--parallel", value);
+    if (parallelGiven && (!parseNumber(value, 1000, o.parallel) || o.parallel < 1)) {
+        return "get: --parallel needs a number from 1 to 1000, not '" + value + "'";
     }
+
+    if (args.empty()) {
+        return "get: needs a URL";
+    }
+    for (const auto& arg : args) {
+        if (arg.empty() || arg[0] == '-') {
+            return "get: unexpected argument '" + arg + "'";
+        }
+    }
+    o.urls = args;
     o.url = args[0];
+    if (o.urls.size() > 1) {
+        if (!o.uploadFile.empty() || !o.failover.empty()) {
+            return "get: --upload and --failover take one URL";
+        }
+        std::error_code error;
+        if (!o.outputFile.empty() && !std::filesystem::is_directory(o.outputFile, error)) {
+            return "get: with several URLs -o names a directory, and '" + o.outputFile + "' is none";
+        }
+    } else if (parallelGiven) {
+        return "get: --parallel needs several URLs";
+    }
     if (o.body && !o.uploadFile.empty()) {
         return "get: -d and --upload exclude each other";
     }
@@ -294,12 +320,32 @@ void configure(const GetOptions& o, oxl::http::Request& request) {
     }
 }
 
+int transferMany(const GetOptions& o, std::shared_ptr<oxl::http::CertVerifier> verifier) {
+    oxlnet::MultiGet plan;
+    plan.urls = o.urls;
+    plan.parallel = static_cast<std::size_t>(o.parallel);
+    plan.outputDir = o.outputFile;
+    plan.makeRequest = [&o](const std::string& url) {
+        auto request = std::make_shared<oxl::http::Request>(url);
+        configure(o, *request);
+        return request;
+    };
+    if (o.ipv4 || o.ipv6) {
+        plan.policies.push_back(o.ipv4 ? oxl::ip::IpFamilyPreferencePolicy::IPV4_ONLY_POLICY
+                                       : oxl::ip::IpFamilyPreferencePolicy::IPV6_ONLY_POLICY);
+    }
+    return oxlnet::runMultiGet(plan, std::move(verifier), std::make_shared<LoggingEventReporter>());
+}
+
 int transfer(const GetOptions& o) {
     if (!o.trustFile.empty()) {
         oxl::cert::PlatformCertVerifier::setTrustFile(o.trustFile);
     }
     auto verifier = std::make_shared<oxl::netutils::adapters::HttpCertAdapter>(
         oxl::cert::CertVerifierFactory::createCertVerifier());
+    if (o.urls.size() > 1) {
+        return transferMany(o, verifier);
+    }
     auto pool = oxl::http::BasicHttpClientImpl::makeDefaultThreadPool();
     auto client = oxl::http::BasicHttpClientImpl::buildBasicHttpClientImpl(
         nullptr, verifier, pool, std::make_shared<LoggingEventReporter>());
@@ -373,8 +419,10 @@ int runGet(const oxlnet::Args& args) {
 
 OXLNET_COMMAND(
     "get",
-    "URL [-X METHOD] [-H 'Name: value']... [-d BODY | --upload FILE] [-o FILE] [--proxy P] "
-    "[--system-proxy] [--pac URL] [--connect-timeout MS] [--timeout MS] [--ipv4|--ipv6] [--tls12-only] "
-    "[--identity NAME]... [--strict] [--trust FILE] [--resolve HOST:PORT:ADDR] [--failover URL]... [-v]",
-    "one HTTP(S) transfer with the basic client; result, status and headers on stderr, body on stdout",
+    "URL [URL...] [--parallel N] [-X METHOD] [-H 'Name: value']... [-d BODY | --upload FILE] [-o FILE|DIR] "
+    "[--proxy P] [--system-proxy] [--pac URL] [--connect-timeout MS] [--timeout MS] [--ipv4|--ipv6] "
+    "[--tls12-only] [--identity NAME]... [--strict] [--trust FILE] [--resolve HOST:PORT:ADDR] "
+    "[--failover URL]... [-v]",
+    "one HTTP(S) transfer with the basic client; result, status and headers on stderr, body on stdout; "
+    "several URLs run in parallel through the multi client, one 'URL -> result, status, bytes, ms' line each",
     runGet);

@@ -7,6 +7,9 @@
 //  - forwards requests whose first path segment is a tokenized base URL (Base64url of
 //    "domain/scheme/host[/port]") to that internal server, for a valid session, adding the "Server" header;
 //  - injects faults on request and counts what it received.
+// It can run as a cluster of several edge nodes, each on its own port, sharing accounts, sessions and the
+// configuration; each node can be made to refuse connections, answer 503 or hang, and keeps a log of what
+// it received.
 //
 //   oxl::sandbox::EdgeSandbox edge({.domain = "corp"});
 //   edge.addUser("alice", "secret");
@@ -14,12 +17,14 @@
 //   edge.start();                       // HTTPS with its own throw-away CA; edge.trustFile() to trust it
 //   ... https://127.0.0.1:<edge.port()>/Y29ycA/get_edge_config ...
 //   edge.injectFault({EdgeSandbox::FaultKind::HTTP_STATUS, 429});
+//   edge.setNodeFault(0, EdgeSandbox::NodeFault::REFUSE);   // with Options::nodes = 2: node 1 still answers
 #pragma once
 
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -83,6 +88,14 @@ class EdgeSandbox {
         std::vector<std::string> extraDnsNames;
         std::string serverHeader = "QZ_C";  // "Server" header of forwarded answers ("QZ_E" for another kind)
         long cookieLifetimeSeconds = 3600;
+        // Domain attribute of the session cookie, so that every node of a cluster receives it; empty: none
+        // (the cookie belongs to the host that set it).
+        std::string cookieDomain;
+        // Cookies set by internal servers go back under the edge path that reached them ("/<token>/..."),
+        // without a Domain attribute, as a reverse proxy keeps them; false: passed through unchanged.
+        bool cookiesUnderEdgePath = false;
+        // Edge nodes started by start(), each on its own port (the first one on `port`).
+        std::size_t nodes = 1;
         // Certificate file to verify HTTPS internal servers with; empty: they are not verified.
         std::string internalTrustFile;
     };
@@ -100,6 +113,14 @@ class EdgeSandbox {
         std::chrono::milliseconds delay{0};
     };
 
+    // What a node does with every request while the fault is set; switchable at any time.
+    enum class NodeFault {
+        NONE,
+        REFUSE,               // the node's port is closed: connections are refused
+        SERVICE_UNAVAILABLE,  // every request is answered 503
+        HANG,                 // requests are read but not answered until the fault is cleared
+    };
+
     enum class Endpoint { CONFIG, REFRESH, FORWARD, OTHER };
     struct ReceivedRequest {
         Endpoint endpoint = Endpoint::OTHER;
@@ -112,6 +133,8 @@ class EdgeSandbox {
         std::vector<std::string> cookieNames;
         std::vector<std::string> serviceNames;
         int status = 0;  // what the sandbox answered (0 for a dropped connection)
+        std::size_t node = 0;
+        std::chrono::steady_clock::time_point at;  // when it arrived
     };
     struct Counters {
         std::size_t configRequests = 0;
@@ -131,12 +154,20 @@ class EdgeSandbox {
     EdgeSandbox(const EdgeSandbox&) = delete;
     EdgeSandbox& operator=(const EdgeSandbox&) = delete;
 
+    // Starts every node; false when one cannot be started.
     bool start();
     void stop();
-    uint16_t port() const;
+    // The first node's port and URL.
+    uint16_t port() const { return port(0); }
     const std::string& host() const { return options_.host; }
     // "https://HOST:PORT" + path.
-    std::string url(const std::string& path = "/") const;
+    std::string url(const std::string& path = "/") const { return nodeUrl(0, path); }
+    std::size_t nodeCount() const { return nodes_.size(); }
+    uint16_t port(std::size_t node) const;
+    std::string nodeUrl(std::size_t node, const std::string& path = "/") const;
+    // REFUSE closes the node's port; any other fault opens it again on the same port. False for an unknown
+    // node or when the port cannot be opened again.
+    bool setNodeFault(std::size_t node, NodeFault fault);
     // "/<Base64url domain>/get_edge_config" style prefix for this sandbox's domain.
     std::string domainPath() const;
     // The root to trust for the sandbox's own certificate; empty when the caller supplied one.
@@ -154,7 +185,12 @@ class EdgeSandbox {
     void clearFaults();
 
     Counters counters() const;
+    // Every node's requests in the order they arrived, or one node's.
     std::vector<ReceivedRequest> received() const;
+    std::vector<ReceivedRequest> received(std::size_t node) const;
+    // Waits until one of the requests received so far, or one that arrives in time, satisfies `match`.
+    bool waitForRequest(const std::function<bool(const ReceivedRequest&)>& match,
+                        std::chrono::milliseconds timeout) const;
     void resetCounters();
     std::size_t activeSessions() const;
     // True when `value` is the value of a live session cookie.
@@ -166,6 +202,11 @@ class EdgeSandbox {
                                         const std::string& host, uint16_t port = 0);
 
   private:
+    struct Node {
+        std::unique_ptr<SandboxServer> server;
+        uint16_t port = 0;
+        NodeFault fault = NodeFault::NONE;  // guarded by mutex_
+    };
     struct Session {
         std::string username;
         std::chrono::system_clock::time_point expiry;
@@ -175,7 +216,12 @@ class EdgeSandbox {
         int remaining;
     };
 
-    void handle(const httplib::Request& req, httplib::Response& res);
+    std::unique_ptr<SandboxServer> makeServer(std::size_t node);
+    void handle(std::size_t node, const httplib::Request& req, httplib::Response& res);
+    // True when the node's fault produced the answer.
+    bool applyNodeFault(std::size_t node, httplib::Response& res, ReceivedRequest& record);
+    // 401 for a request without a live session cookie.
+    void refuseSession(httplib::Response& res, ReceivedRequest& record);
     bool takeFault(Fault& fault);
     bool applyFault(const Fault& fault, httplib::Response& res, ReceivedRequest& record);
     bool authenticate(const httplib::Request& req, ReceivedRequest& record);
@@ -185,16 +231,19 @@ class EdgeSandbox {
     void handleConfig(const httplib::Request& req, httplib::Response& res, ReceivedRequest& record);
     void handleRefresh(const httplib::Request& req, httplib::Response& res, ReceivedRequest& record);
     void handleForward(const httplib::Request& req, httplib::Response& res, ReceivedRequest& record,
-                       const std::string& token, const std::string& rest);
+                       const std::string& segment, const std::string& token, const std::string& rest);
     void record(const ReceivedRequest& r);
     bool waitOrStop(std::chrono::milliseconds delay);
 
     Options options_;
     std::unique_ptr<SandboxPki> pki_;
-    std::unique_ptr<SandboxServer> server_;
+    // Servers are replaced only under nodesMutex_ (never taken by request handlers).
+    mutable std::mutex nodesMutex_;
+    std::vector<std::unique_ptr<Node>> nodes_;
 
     mutable std::mutex mutex_;
     std::condition_variable stopCv_;
+    mutable std::condition_variable receivedCv_;
     bool stopping_ = false;
     std::map<std::string, std::string> users_;
     std::set<std::string> tokens_;

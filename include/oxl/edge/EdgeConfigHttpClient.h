@@ -19,6 +19,8 @@ class EdgeConfigHttpClient {
         FAILED_TO_RESOLVE_HOST = 4,
         INTERNAL_ERROR = 5,
         UNKNOWN_ERROR = 6,
+        // The answer's body was longer than the client accepts.
+        RESPONSE_TOO_LARGE = 7,
     };
 
     // GET request.url, authenticated by the OAuth token when there is one, else by user name and password;

@@ -3,10 +3,12 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "oxl/edge/EdgeConfigHttpClient.h"
 #include "oxl/edge/EdgeConfigRequest.h"
+#include "oxl/edge/EdgeConfigResponse.h"
 
 namespace oxl::edge {
 
@@ -21,11 +23,18 @@ class EdgeConfigRequestImpl : public EdgeConfigRequest {
     // the diagnostics library.
     static std::string createRequestUrl(const EdgeConfigParams& params);
 
+    // How much of an answer is parsed at most (EdgeConfigResponse::Limits' defaults unless set); applies to
+    // requests started afterwards.
+    void setResponseLimits(const EdgeConfigResponse::Limits& limits);
+    EdgeConfigResponse::Limits getResponseLimits() const;
+
   private:
     static bool validate(const EdgeConfigParams& params);
     Result run(const EdgeConfigParams& params, EdgeConfig& config);
 
     std::shared_ptr<EdgeConfigHttpClient> httpClient_;
+    mutable std::mutex limitsMutex_;
+    EdgeConfigResponse::Limits limits_;
 };
 
 }  // namespace oxl::edge

@@ -2,6 +2,7 @@
 // machines and the address-change monitor, and forwards what the machines find to its observers.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -38,6 +39,8 @@ class EdgeTransitionDetectionControllerImpl
     void stop() override;
     // Drops queued events and, unless stopped, replaces both machines by new, started ones.
     void reset() override;
+    // At most one address change waits in the queue: one arriving while another is pending is dropped,
+    // since the pending one's probes run after both.
     void enqueueEvent(std::unique_ptr<ControllerEvent> event) override;
     void registerInternalConnectivityObserver(
         const std::shared_ptr<InternalConnectivityObserver>& observer) override;
@@ -94,6 +97,9 @@ class EdgeTransitionDetectionControllerImpl
     std::set<std::weak_ptr<InternalConnectivityObserver>,
              std::owner_less<std::weak_ptr<InternalConnectivityObserver>>>
         listeners_;
+
+    // Whether an address-change event is queued or sleeping out its delay; shared with that event.
+    std::shared_ptr<std::atomic<bool>> changePending_ = std::make_shared<std::atomic<bool>>(false);
 
     mutable std::mutex lifecycleMutex_;
     bool stopped_ = true;

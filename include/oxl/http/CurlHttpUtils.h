@@ -20,7 +20,7 @@ namespace oxl::http {
 //   write    -> CURLOPT_WRITEFUNCTION,    CURLOPT_WRITEDATA    = HttpRequestData*
 //   header   -> CURLOPT_HEADERFUNCTION,   CURLOPT_HEADERDATA   = HttpRequestData*
 //   progress -> CURLOPT_XFERINFOFUNCTION, CURLOPT_XFERINFODATA = HttpRequestData* (with CURLOPT_NOPROGRESS
-//               0; only when the request has a listener)
+//               0; with or without a listener, since it notices cancellations)
 //   read     -> CURLOPT_READFUNCTION,     CURLOPT_READDATA     = RequestWrapper* (uploads from a file)
 struct TransferCallbacks {
     curl_write_callback write = nullptr;
@@ -78,6 +78,12 @@ class CurlHttpUtils {
     // A response header for the log, "Name: value": the value is "Redacted by client" unless the name is
     // on the response allow-list.
     static std::string loggableResponseHeader(const HttpHeader& header);
+    // A header line libcurl traces: a status line as it is, a request line without its target, a header
+    // line by the allow-list of its direction; anything else is hidden.
+    static std::string loggableTracedHeaderLine(const std::string& line, bool incoming);
+    // libcurl's informational text with URLs in their loggable form and cookie values, user names and
+    // header values off the request allow-list hidden.
+    static std::string loggableInfoText(const std::string& text);
 
     // Helpers for the trace log: "[::1]" -> "::1"; the address in "  Trying 127.0.0.1:8080..."; the version
     // and cipher suite in "SSL connection using TLSv1.3 / TLS_AES_256_GCM_SHA384".

@@ -2,6 +2,7 @@
 // transfer at a time), the edge hooks, the edge policy in force and the answer evaluator.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 
@@ -37,6 +38,10 @@ class HttpClientData : public std::enable_shared_from_this<HttpClientData> {
 
     std::shared_ptr<EasyCURLConnection> getEasyCURLConnection() const { return connection_; }
 
+    // True the first time it is asked, false ever after: a client without an event reporter says so
+    // loudly once, not on every transfer.
+    bool firstTransferWithoutReporter() const { return !missingReporterSeen_.exchange(true); }
+
     // Lends the handle to the request, waiting while another transfer holds it. Nothing happens when the
     // request already holds one.
     virtual void provideEasyCURLConnection(HttpRequestData& requestData);
@@ -59,6 +64,7 @@ class HttpClientData : public std::enable_shared_from_this<HttpClientData> {
     std::shared_ptr<EasyCURLConnection> connection_;
     // Signalled while the connection is free.
     oxl::Event connectionFree_{true};
+    mutable std::atomic<bool> missingReporterSeen_{false};
 };
 
 }  // namespace oxl::http

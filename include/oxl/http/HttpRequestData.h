@@ -79,9 +79,10 @@ class HttpRequestData {
     // Clears the failed URLs and replaces the URLs still to try.
     void setFailoverUrls(const std::deque<std::string>& urls);
     bool hasFailoverUrl() const;
-    // Records (current URL, result) as failed and makes the next failover URL the options URL; nothing
-    // happens without one. Identities derived from the old host are reset. False when no URL was left.
-    bool switchToNextUrl(HttpClientResult::Result result);
+    // Records (current URL, result, whether it went through the edge) as failed and makes the next
+    // failover URL the options URL; nothing happens without one. Identities derived from the old host are
+    // reset. False when no URL was left.
+    bool switchToNextUrl(HttpClientResult::Result result, bool failedUrlWentThroughEdge = false);
     std::vector<FailedUrlInfo> getFailedUrlInfo() const;
 
     // The borrowed easy handle.
@@ -104,12 +105,21 @@ class HttpRequestData {
     // ignored, POLICY_NOT_ENFORCED_ERROR otherwise.
     HttpClientResult::Result enforceIpFamilyPreferencePolicy();
 
+    // Set by a transfer callback that aborted the transfer because the request was cancelled; only such an
+    // abort makes the transfer's result REQUEST_CANCELLED.
+    void noteAbortedForCancel() { abortedForCancel_ = true; }
+    bool wasAbortedForCancel() const { return abortedForCancel_; }
+
+    // True once the current attempt's body went over the options' maxResponseBodySize.
+    bool isResponseTooLarge() const { return bodyTooLarge_; }
+
     // When the handle was last configured for this request; the trace log times the phases from it.
     std::chrono::steady_clock::time_point configuredAt() const { return configuredAt_; }
 
   private:
     friend class CurlHttpUtils;
     friend class TransferOptions;
+    friend class ResponseBody;
 
     struct MimeDeleter {
         void operator()(curl_mime* mime) const;
@@ -139,6 +149,10 @@ class HttpRequestData {
     CurlHeaders headers_;
     NamePinning::Applied pinning_;
     std::chrono::steady_clock::time_point configuredAt_{};
+    // Body bytes of the current attempt, and whether they went over the limit; reset by every configuration.
+    std::size_t bodyBytes_ = 0;
+    bool bodyTooLarge_ = false;
+    bool abortedForCancel_ = false;
 };
 
 }  // namespace oxl::http

@@ -34,6 +34,9 @@ class HttpUtils {
     static bool checkUrlForIpV6(const std::string& url);
     // Percent-encodes blanks and bytes of 0x80 and above; everything else, "%" included, is kept.
     static std::string encodeForHttp(const std::string& text);
+    // The first proxy entry for a URL scheme ("" counts as "http"): "scheme=proxy" entries only for that
+    // scheme, others for any. A proxy written "http://host:port" or "https://host:port" names the protocol
+    // spoken to the proxy; any other "scheme://" prefix must be the URL's scheme. Empty when none fits.
     static std::string getProxyFromList(const std::string& scheme, const std::vector<std::string>& entries);
 };
 

@@ -28,8 +28,9 @@ class OpenSSLOptions {
     static std::string toString(long options);
 
     // The protocol range the options leave, as OpenSSL understands a set of disabled versions: from the
-    // lowest enabled version up to the first disabled one. 0 as maximum means no upper bound (TLS 1.3
-    // included). With TLS 1.0 to 1.2 all disabled only TLS 1.3 remains.
+    // lowest enabled version up to the first disabled one. With no classic version disabled there is no
+    // upper bound (0, TLS 1.3 included); a set that disables some ends at its highest classic version, so
+    // "TLS 1.2 only" is exactly TLS 1.2. With TLS 1.0 to 1.2 all disabled only TLS 1.3 remains.
     struct VersionRange {
         int minVersion = 0;
         int maxVersion = 0;

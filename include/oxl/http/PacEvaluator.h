@@ -38,13 +38,15 @@ class PacEvaluator {
         std::string error;
     };
 
-    // What an answer such as "PROXY a:1; PROXY b:2; DIRECT" asks for. The first usable entry decides:
-    // DIRECT means no proxy; a proxy entry means the proxies listed, in order. Entries the HTTP client
-    // cannot use (SOCKS, HTTPS proxies) are skipped; an answer without a usable entry is INVALID.
+    // What an answer such as "PROXY a:1; HTTPS b:443; DIRECT" asks for: the usable entries in the script's
+    // order, to be tried one after the other. A proxy entry is "host:port" ("PROXY" or "HTTP") or
+    // "https://host:port" ("HTTPS", a proxy spoken to over TLS); DIRECT is an empty entry and ends the list.
+    // Entries the HTTP client cannot use (SOCKS) are skipped; an answer without a usable entry is INVALID.
     struct Answer {
         enum Kind { INVALID, DIRECT, PROXIES };
+        // What the first usable entry asks for.
         Kind kind = INVALID;
-        std::vector<std::string> proxies;
+        std::vector<std::string> entries;
     };
 
     PacEvaluator() = delete;

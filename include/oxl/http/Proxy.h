@@ -13,6 +13,9 @@ class Proxy {
   public:
     Proxy();
     virtual ~Proxy();
+    // A copy shares the password.
+    Proxy(const Proxy&) = default;
+    Proxy& operator=(const Proxy&) = default;
 
     // Host and port, possibly with a scheme prefix ("http://p:3128"); marks the server as set.
     void setProxyServer(const std::string& server, ProxyType::Type type);

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "oxl/http/HttpClientListener.h"
@@ -33,10 +34,15 @@ class Request {
     // Ask the system proxy resolver when no explicit proxy is set.
     void useSystemProxy(bool use) { useSystemProxy_ = use; }
     bool isSystemProxyUsed() const { return useSystemProxy_; }
-    // Replaces the resolver asked for the system proxy (a default one is made on first need).
+    // Replaces the resolver asked for the system proxy (SystemProxyResolver::getDefault() otherwise).
     void setSystemProxyResolver(std::shared_ptr<SystemProxyResolver> resolver);
     // The explicit proxy; else, with the system proxy in use, the resolver's answer for the URL; else null.
+    // An answer prepared for the current URL is used once.
     std::shared_ptr<Proxy> getProxy();
+    // Asks the system proxy resolver now, when it would be asked, and keeps its answer for the next
+    // getProxy of the same URL: a client calls this before it takes its connection, as a PAC fetch and
+    // evaluation may take seconds.
+    void prepareProxy();
 
     // Sets a flag only; the running transfer sees it in its callbacks. Safe from any thread.
     void cancel() { cancelled_.store(true); }
@@ -53,6 +59,13 @@ class Request {
     bool useSystemProxy_ = false;
     std::shared_ptr<SystemProxyResolver> systemProxyResolver_;
     std::atomic<bool> cancelled_{false};
+
+    std::shared_ptr<Proxy> resolveSystemProxy(const std::string& url);
+
+    std::mutex preparedMutex_;
+    bool prepared_ = false;
+    std::string preparedUrl_;
+    std::shared_ptr<Proxy> preparedProxy_;
 };
 
 }  // namespace oxl::http

@@ -38,7 +38,9 @@ class RequestWrapper {
     bool openFile(const char* mode);
     // Null until openFile succeeded.
     std::FILE* getFile() const { return file_.get(); }
-    void closeFile();
+    // Flushes and closes an open file; false when what was written could not be flushed or closed (a
+    // full disk shows only here). True when no file was open.
+    bool closeFile();
 
     // Bytes moved so far (kept by the progress callback).
     double getBytesDone() const { return bytesDone_; }

@@ -187,6 +187,8 @@ EdgeHttpAdapter::Result EdgeHttpAdapter::mapResult(oxl::http::HttpClientResult::
             return CERTIFICATE_VALIDATION_ERROR;
         case H::SSL_CONNECTION_ERROR:
             return SSL_CONNECTION_ERROR;
+        case H::RESPONSE_TOO_LARGE_ERROR:
+            return RESPONSE_TOO_LARGE;
         default:
             return UNKNOWN_ERROR;
     }
@@ -202,6 +204,7 @@ EdgeHttpAdapter::Result EdgeHttpAdapter::execute(const oxl::edge::HttpClientRequ
         options->followRedirects = false;
         options->connectionTimeout = CONNECTION_TIMEOUT_MS;
         options->transferTimeout = TRANSFER_TIMEOUT_MS;
+        options->maxResponseBodySize = maxResponseBodySize_;
         options->credentials =
             std::make_shared<oxl::edge::Credentials>(request.username, request.password, request.oauthToken);
         options->authType = request.oauthToken.empty() ? oxl::http::AuthenticationType::BASIC

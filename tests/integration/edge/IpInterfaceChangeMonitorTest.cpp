@@ -2,11 +2,14 @@
 // (threads it starts, and the commands it runs, follow it) and changes addresses on its loopback interface.
 #include <dirent.h>
 #include <sched.h>
+#include <sys/resource.h>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -79,8 +82,29 @@ class CapturingController : public EdgeTransitionDetectionController {
     void stop() override {}
     void reset() override {}
     void enqueueEvent(std::unique_ptr<ControllerEvent> event) override {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::unique_lock<std::mutex> lock(mutex_);
         events_.push_back(std::move(event));
+        // The monitor queues on its own thread: holding it here stops it reading notifications.
+        if (hold_) {
+            held_ = true;
+            changed_.notify_all();
+            changed_.wait(lock, [&] { return !hold_; });
+            held_ = false;
+        }
+    }
+    // The next enqueueEvent() blocks its caller until release().
+    void hold() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        hold_ = true;
+    }
+    bool waitUntilHeld() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(10), [&] { return held_; });
+    }
+    void release() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        hold_ = false;
+        changed_.notify_all();
     }
     void registerInternalConnectivityObserver(const std::shared_ptr<InternalConnectivityObserver>&) override {
     }
@@ -110,6 +134,9 @@ class CapturingController : public EdgeTransitionDetectionController {
 
   private:
     mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    bool hold_ = false;
+    bool held_ = false;
     std::vector<std::unique_ptr<ControllerEvent>> events_;
 };
 
@@ -145,6 +172,85 @@ TEST(IpInterfaceChangeMonitorTest, SendsADelayedEventOnlyWhenTheAddressSetChange
         GTEST_SKIP() << "no network namespace for this test: " << failure;
     }
     EXPECT_EQ(controller.size(), 3u);
+}
+
+// Writes `count` "addr add" lines for /32 addresses under 10.100.0.0/16 and 10.101.0.0/16 into a batch
+// file for `ip -batch`; returns its path.
+std::string addressBatch(int count, const std::string& name) {
+    const std::string path = ::testing::TempDir() + name;
+    std::ofstream out(path);
+    for (int i = 0; i < count; ++i) {
+        out << "addr add 10." << 100 + i / 65536 << "." << (i / 256) % 256 << "." << i % 256
+            << "/32 dev lo\n";
+    }
+    return path;
+}
+
+// Thousands of changes while the monitor is busy overflow its notification socket; the monitor reads the
+// overflow, rescans and goes on watching.
+TEST(IpInterfaceChangeMonitorTest, KeepsWatchingAfterTheNotificationSocketOverflows) {
+    CapturingController controller;
+    const std::string batch = addressBatch(2000, "overflow.batch");
+    const std::string failure = inNewNetworkNamespace([&] {
+        oxl::test::LogCapture log(OXL_LEVEL_WARN);
+        IpInterfaceChangeMonitor monitor(&controller, 0);
+        ASSERT_TRUE(monitor.start());
+        controller.hold();
+        ASSERT_TRUE(run("ip addr add 10.200.0.6/32 dev lo"));
+        ASSERT_TRUE(controller.waitUntilHeld());
+        // Far more notifications than the socket's buffer holds arrive while the monitor cannot read.
+        ASSERT_TRUE(run("ip -batch " + batch));
+        controller.release();
+        EXPECT_TRUE(waitFor([&] { return controller.size() >= 2; }, std::chrono::seconds(10)))
+            << "the rescan after the overflow reports the new addresses";
+        const size_t before = controller.size();
+        ASSERT_TRUE(run("ip addr add 10.200.0.7/32 dev lo"));
+        EXPECT_TRUE(waitFor([&] { return controller.size() > before; }, std::chrono::seconds(10)))
+            << "a change after the overflow is still reported";
+        EXPECT_TRUE(monitor.isRunning());
+        for (const auto& record : log.records()) {
+            EXPECT_GT(record.level, OXL_LEVEL_ERROR) << record.message;
+        }
+        EXPECT_TRUE(log.contains("Address-change notifications overflowed")) << "the overflow was seen";
+        monitor.stop();
+        EXPECT_FALSE(monitor.isRunning());
+    });
+    std::remove(batch.c_str());
+    if (!failure.empty()) {
+        GTEST_SKIP() << "no network namespace for this test: " << failure;
+    }
+}
+
+// The thread can end without stop(): poll() fails once the process may not hold two descriptors. Then
+// isRunning() says so, and start() brings the monitor back.
+TEST(IpInterfaceChangeMonitorTest, ReportsNotRunningWhenItsThreadEndsOnAnError) {
+    CapturingController controller;
+    const std::string failure = inNewNetworkNamespace([&] {
+        oxl::test::LogCapture log(OXL_LEVEL_WARN);
+        IpInterfaceChangeMonitor monitor(&controller, 0);
+        ASSERT_TRUE(monitor.start());
+        rlimit limit{};
+        ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limit), 0);
+        // The change is made by a child forked before the limit drops, so the child keeps the usual one.
+        ASSERT_TRUE(run("(sleep 0.3; ip addr add 10.200.0.8/32 dev lo) &"));
+        rlimit tight = limit;
+        tight.rlim_cur = 1;
+        ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+        const bool ended =
+            waitFor([&] { return log.contains("returned unexpected value"); }, std::chrono::seconds(10));
+        ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &limit), 0);
+        ASSERT_TRUE(ended) << "the monitor's wait should have failed";
+        EXPECT_TRUE(waitFor([&] { return !monitor.isRunning(); }, std::chrono::seconds(10)));
+
+        ASSERT_TRUE(monitor.start());
+        EXPECT_TRUE(monitor.isRunning());
+        const size_t before = controller.size();
+        ASSERT_TRUE(run("ip addr add 10.200.0.9/32 dev lo"));
+        EXPECT_TRUE(waitFor([&] { return controller.size() > before; }, std::chrono::seconds(10)));
+    });
+    if (!failure.empty()) {
+        GTEST_SKIP() << "no network namespace for this test: " << failure;
+    }
 }
 
 class CountingInternalTester : public InternalNetworkVisibilityTester {
@@ -246,6 +352,51 @@ TEST(IpInterfaceChangeMonitorTest, AddressChangeReachesOutsideThenInsideMachineA
     EXPECT_EQ(operations->list(),
               (std::vector<std::string>{"EdgeAvailable/StartPolling", "EdgeAvailable/IpInterfaceChanged",
                                         "InternalUnavailableEdgeAvailable/IpInterfaceChanged"}));
+}
+
+// 3,000 addresses added at once: the monitor sees many notifications, but the machines get one change
+// event per event delay at most, not one per notification.
+TEST(IpInterfaceChangeMonitorTest, ABurstOfChangesCoalescesIntoFewTransitionEvents) {
+    auto internal = std::make_shared<CountingInternalTester>();
+    const std::string batch = addressBatch(3000, "burst.batch");
+    size_t events = 0;
+    std::chrono::milliseconds burst{0};
+    const std::string failure = inNewNetworkNamespace([&] {
+        oxl::test::LogCapture log(OXL_LEVEL_INFO);
+        const auto processedChanges = [&] { return log.count("processing Event IpInterfaceChanged"); };
+        auto controller = EdgeTransitionDetectionControllerImpl::build();
+        controller->setMockInternalNetworkVisibilityTester(internal);
+        controller->setMockEdgeServiceSensor(std::make_shared<FixedEdgeSensor>());
+        controller->start();
+        controller->enqueueEvent(
+            EdgeTransitionDetectionController::createStartPollingFromOutsideEvent(DetectionParameters()));
+        ASSERT_TRUE(
+            waitFor([&] { return controller->getDetectDirectConnectAvailableFsmState() == "Polling"; },
+                    std::chrono::seconds(10)));
+
+        const auto start = Clock::now();
+        ASSERT_TRUE(run("ip -batch " + batch));
+        burst = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+        ASSERT_TRUE(waitFor([&] { return processedChanges() >= 1; }, std::chrono::seconds(10)));
+        // Settled: no further change event for well over one event delay.
+        events = processedChanges();
+        for (int quiet = 0; quiet < 15;) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            const size_t now = processedChanges();
+            quiet = now == events ? quiet + 1 : 0;
+            events = now;
+        }
+        controller->stop();
+    });
+    std::remove(batch.c_str());
+    if (!failure.empty()) {
+        GTEST_SKIP() << "no network namespace for this test: " << failure;
+    }
+    // Each event holds the machines for its 300 ms delay, and changes during it ride along: one event per
+    // delay while the burst lasts, plus the first, the last, and one for the monitor lagging behind.
+    const size_t bound = 3 + static_cast<size_t>(burst.count() / IpInterfaceChangeMonitor::EVENT_DELAY_MS);
+    EXPECT_GE(events, 1u);
+    EXPECT_LE(events, bound) << "burst of " << burst.count() << " ms";
 }
 
 }  // namespace

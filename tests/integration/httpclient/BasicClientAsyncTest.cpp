@@ -219,6 +219,12 @@ TEST(BasicClientAsyncTest, DownloadsWriteOnlySuccessfulBodiesToTheFile) {
     });
     server.onPost("/file",
                   [](const httplib::Request&, httplib::Response& res) { res.set_content("post", "t/p"); });
+    server.onGet("/stream", [](const httplib::Request&, httplib::Response& res) {
+        res.set_chunked_content_provider("application/octet-stream", [](size_t, httplib::DataSink& sink) {
+            const std::string piece(4096, 's');
+            return sink.write(piece.data(), piece.size());
+        });
+    });
     ASSERT_TRUE(server.start());
     oxl::test::TestPki scratch;
     auto client = makeClient();
@@ -231,6 +237,7 @@ TEST(BasicClientAsyncTest, DownloadsWriteOnlySuccessfulBodiesToTheFile) {
         int code;
         std::string body;
         std::string fileContent;  // empty: no file must exist
+        size_t limit = 0;
     };
     const std::vector<Case> cases = {
         {"/file", scratch.dir() + "/ok.bin", Notification::COMPLETED, R::SUCCESS, 200, "", "GET file body"},
@@ -238,12 +245,18 @@ TEST(BasicClientAsyncTest, DownloadsWriteOnlySuccessfulBodiesToTheFile) {
          ""},
         {"/file", scratch.dir() + "/no/such/dir/x.bin", Notification::FAILED, R::HTTP_CONFIGURATION_ERROR, 0,
          "", ""},
+        // Over the limit, announced or not: no file, not even a partial one, is left.
+        {"/file", scratch.dir() + "/announced.bin", Notification::FAILED, R::RESPONSE_TOO_LARGE_ERROR, 0, "",
+         "", 5},
+        {"/stream", scratch.dir() + "/stream.bin", Notification::FAILED, R::RESPONSE_TOO_LARGE_ERROR, 0, "",
+         "", 64u << 10},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.path + " -> " + c.file);
         auto listener = std::make_shared<RecordingListener>();
         auto req = request(server.url(c.path), listener);
         req->getOptions()->method = HttpMethod::POST;  // a download is always a GET
+        req->getOptions()->maxResponseBodySize = c.limit;
         unsigned int id = 0;
         ASSERT_EQ(client->downloadAsync(req, c.file, id), E::SUCCESS);
         ASSERT_TRUE(listener->waitFor(1));
@@ -254,6 +267,7 @@ TEST(BasicClientAsyncTest, DownloadsWriteOnlySuccessfulBodiesToTheFile) {
         EXPECT_EQ(n.body, c.body);
         if (c.fileContent.empty()) {
             EXPECT_FALSE(fileExists(c.file) && !readFile(c.file).empty());
+            EXPECT_TRUE(c.limit == 0 || !fileExists(c.file));
         } else {
             EXPECT_EQ(readFile(c.file), c.fileContent);
         }

@@ -2,9 +2,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <deque>
 #include <fstream>
 #include <iterator>
+#include <mutex>
 #include <thread>
 
 #include "ClientTestSupport.h"
@@ -205,6 +207,8 @@ TEST(BasicClientTransferTest, LargeBodiesArriveWhole) {
     ASSERT_EQ(client->execute(get, response), R::SUCCESS);
     ASSERT_EQ(response.body->size(), big.size());
     EXPECT_TRUE(response.getBodyAsString() == big);
+    // One buffer, sized from the announced length.
+    EXPECT_EQ(response.body->capacity(), big.size());
     EXPECT_GE(listener->progressCalls(), 1u);
     EXPECT_TRUE(listener->notifications().empty());
 
@@ -215,6 +219,147 @@ TEST(BasicClientTransferTest, LargeBodiesArriveWhole) {
     ASSERT_EQ(client->execute(post, response), R::SUCCESS);
     EXPECT_EQ(response.responseCode, 200);
     EXPECT_EQ(response.getBodyAsString(), std::to_string(big.size()));
+}
+
+TEST(BasicClientTransferTest, BodiesOverTheirLimitEndTheTransfer) {
+    // A chunked body announces no length; the endless one never ends on its own.
+    auto chunked = [](size_t total) {
+        return [total](const httplib::Request&, httplib::Response& res) {
+            res.set_chunked_content_provider(
+                "application/octet-stream", [total](size_t offset, httplib::DataSink& sink) {
+                    const std::string piece(std::min<size_t>(total - offset, 4096), 'c');
+                    if (!piece.empty() && !sink.write(piece.data(), piece.size())) {
+                        return false;
+                    }
+                    if (offset + piece.size() == total) {
+                        sink.done();
+                    }
+                    return true;
+                });
+        };
+    };
+    HttpServerFixture server;
+    server.onGet("/announced/1000", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content(std::string(1000, 'a'), "application/octet-stream");
+    });
+    server.onGet("/announced/1001", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content(std::string(1001, 'a'), "application/octet-stream");
+    });
+    server.onGet("/chunked/1000", chunked(1000));
+    server.onGet("/chunked/1001", chunked(1001));
+    server.onGet("/chunked/3MiB", chunked(3u << 20));
+    server.onGet("/endless", chunked(SIZE_MAX));
+    ASSERT_TRUE(server.start());
+    HttpServerFixture backup;
+    backup.onGet(".*", [](const httplib::Request&, httplib::Response& res) { res.set_content("b", "t/p"); });
+    ASSERT_TRUE(backup.start());
+    // Announces a petabyte and sends three bytes: nothing that large may be reserved.
+    ClosingServer liar("HTTP/1.1 200 OK\r\nContent-Length: 1000000000000000\r\n\r\nabc");
+
+    struct Case {
+        std::string url;
+        size_t limit;
+        R::Result result;
+        size_t bodySize;
+    };
+    const Case cases[] = {
+        {server.url("/announced/1000"), 1000, R::SUCCESS, 1000},
+        {server.url("/announced/1001"), 1000, R::RESPONSE_TOO_LARGE_ERROR, 0},
+        {server.url("/chunked/1000"), 1000, R::SUCCESS, 1000},
+        {server.url("/chunked/1001"), 1000, R::RESPONSE_TOO_LARGE_ERROR, 0},
+        {server.url("/endless"), 256u << 10, R::RESPONSE_TOO_LARGE_ERROR, 0},
+        {server.url("/chunked/3MiB"), 0, R::SUCCESS, 3u << 20},
+        {url(liar.port(), "/"), 0, R::UNKNOWN_ERROR, 0},
+    };
+    auto client = makeClient();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.url + " limit " + std::to_string(c.limit));
+        auto r = request(c.url);
+        r->getOptions()->maxResponseBodySize = c.limit;
+        std::vector<FailedUrlInfo> failed;
+        Response response;
+        // An oversized answer is not a server failure: the backup is never asked.
+        EXPECT_EQ(client->executeWithFailover(r, {backup.url("/")}, response, &failed), c.result);
+        if (c.result == R::SUCCESS) {
+            EXPECT_EQ(response.body->size(), c.bodySize);
+        }
+        EXPECT_TRUE(failed.empty());
+    }
+    EXPECT_EQ(backup.requestCount(), 0u);
+}
+
+TEST(BasicClientTransferTest, RedirectsEndAfterTwentyWithTheirOwnResult) {
+    HttpServerFixture server;
+    server.onGet(R"(/hop/(\d+))", [](const httplib::Request& req, httplib::Response& res) {
+        const int left = std::stoi(req.matches[1]);
+        if (left == 0) {
+            res.set_content("arrived", "text/plain");
+            return;
+        }
+        res.set_redirect("/hop/" + std::to_string(left - 1));
+    });
+    server.onGet("/loop", [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/loop"); });
+    ASSERT_TRUE(server.start());
+    struct Case {
+        std::string path;
+        R::Result result;
+        size_t requests;  // the first one and every redirect followed
+    };
+    const Case cases[] = {
+        {"/hop/20", R::SUCCESS, 21},
+        {"/hop/21", R::TOO_MANY_REDIRECTS_ERROR, 21},
+        {"/loop", R::TOO_MANY_REDIRECTS_ERROR, 21},
+    };
+    auto client = makeClient();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        server.resetCounters();
+        Response response;
+        EXPECT_EQ(client->execute(request(server.url(c.path)), response), c.result);
+        EXPECT_EQ(server.requestCount(), c.requests);
+        if (c.result == R::SUCCESS) {
+            EXPECT_EQ(response.getBodyAsString(), "arrived");
+        }
+    }
+}
+
+// A synchronous request has no listener and so no progress notifications; cancelling it from another
+// thread still ends it while the server keeps stalling.
+TEST(BasicClientTransferTest, ASynchronousRequestCancelledFromAnotherThreadEndsAtOnce) {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool entered = false;
+    bool released = false;
+    bool answered = false;
+    HttpServerFixture server;
+    server.onGet("/stall", [&](const httplib::Request&, httplib::Response& res) {
+        std::unique_lock<std::mutex> lock(mutex);
+        entered = true;
+        changed.notify_all();
+        changed.wait_for(lock, std::chrono::seconds(20), [&] { return released; });
+        answered = true;
+        res.set_content("late", "text/plain");
+    });
+    ASSERT_TRUE(server.start());
+    auto client = makeClient();
+    auto stalled = request(server.url("/stall"), 120000);
+    std::thread canceller([&] {
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait_for(lock, std::chrono::seconds(60), [&] { return entered; });
+        stalled->cancel();
+    });
+    Response response;
+    const auto result = client->execute(stalled, response);
+    bool stillStalling = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        stillStalling = entered && !answered;
+        released = true;
+        changed.notify_all();
+    }
+    canceller.join();
+    EXPECT_EQ(result, R::REQUEST_CANCELLED);
+    EXPECT_TRUE(stillStalling) << "the transfer ended only when the server gave up stalling";
 }
 
 TEST(BasicClientTransferTest, CookiesGoOutAndComeBack) {

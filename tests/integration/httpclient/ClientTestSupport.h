@@ -149,10 +149,11 @@ inline uint16_t refusedPort() {
     return port;
 }
 
-// Accepts connections on a loopback port and closes each one at once, before any byte of a response.
+// Accepts connections on a loopback port, reads the request and closes each one, before any byte of a
+// response or right after the given raw answer.
 class ClosingServer {
   public:
-    ClosingServer() {
+    explicit ClosingServer(std::string answer = {}) : answer_(std::move(answer)) {
         fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in addr{};
         addr.sin_family = AF_INET;
@@ -175,6 +176,9 @@ class ClosingServer {
                 // Read what the client sent so the close is an orderly end of a started exchange.
                 char buffer[4096];
                 (void)::recv(client, buffer, sizeof(buffer), 0);
+                if (!answer_.empty()) {
+                    (void)::send(client, answer_.data(), answer_.size(), MSG_NOSIGNAL);
+                }
                 accepted_.fetch_add(1);
                 ::close(client);
             }
@@ -192,6 +196,7 @@ class ClosingServer {
     size_t accepted() const { return accepted_.load(); }
 
   private:
+    const std::string answer_;
     int fd_ = -1;
     uint16_t port_ = 0;
     std::atomic<bool> stopping_{false};

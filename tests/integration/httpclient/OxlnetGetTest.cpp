@@ -134,6 +134,13 @@ TEST_F(OxlnetGetTest, FilesFailoverAndMethods) {
     EXPECT_EQ(run.out, "gone body");
     EXPECT_EQ(slurp(errorOutput), "");
 
+    // A full disk shows only when the buffered body is flushed: still a write failure, and the device
+    // itself is left alone.
+    run = get({server.url("/data"), "-o", "/dev/full"});
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_THAT(run.err, HasSubstr("result: FILE_WRITE_ERROR"));
+    EXPECT_TRUE(std::filesystem::is_character_file("/dev/full"));
+
     const std::string upload = scratch_.writeText("up.txt", "0123456789");
     run = get({server.url("/store"), "--upload", upload});
     EXPECT_EQ(run.status, 0) << run.err;
@@ -153,7 +160,6 @@ TEST_F(OxlnetGetTest, FilesFailoverAndMethods) {
 TEST_F(OxlnetGetTest, BadInputIsAOneLineUsageError) {
     const std::vector<std::vector<std::string>> cases = {
         {},
-        {"http://a/", "http://b/"},
         {"http://a/", "--bogus"},
         {"http://a/", "-X", "PATCH"},
         {"http://a/", "-H", "no colon"},

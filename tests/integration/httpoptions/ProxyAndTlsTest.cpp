@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <openssl/ssl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -176,6 +177,44 @@ TEST(TlsHookTest, AcceptableVersionsAgainstATls12OnlyServer) {
             EXPECT_TRUE(verifier->calls().empty())
                 << "no certificate should be seen without a common version";
         }
+    }
+}
+
+// The protocol version of the connection a body arrives on, read while the transfer runs.
+int negotiatedVersion = 0;
+size_t recordVersion(char*, size_t size, size_t count, void* requestData) {
+    const curl_tlssessioninfo* info = nullptr;
+    CURL* handle = static_cast<HttpRequestData*>(requestData)->getCurlHandle();
+    if (curl_easy_getinfo(handle, CURLINFO_TLS_SSL_PTR, &info) == CURLE_OK && info != nullptr &&
+        info->backend == CURLSSLBACKEND_OPENSSL && info->internals != nullptr) {
+        negotiatedVersion = SSL_version(static_cast<SSL*>(info->internals));
+    }
+    return size * count;
+}
+
+TEST(TlsHookTest, NegotiatedVersionAgainstAServerOfferingTls13) {
+    HttpsServer server;
+    ASSERT_TRUE(server.started());
+    struct Case {
+        long acceptable;
+        int negotiated;
+    };
+    const Case cases[] = {
+        {AcceptableTlsProtocols::ALL, TLS1_3_VERSION},
+        {AcceptableTlsProtocols::TLS_1_2, TLS1_2_VERSION},
+        {AcceptableTlsProtocols::TLS_1_1 | AcceptableTlsProtocols::TLS_1_2, TLS1_2_VERSION},
+        {0, TLS1_3_VERSION},
+    };
+    TransferCallbacks callbacks;
+    callbacks.write = &recordVersion;
+    for (const auto& c : cases) {
+        auto request = std::make_shared<Request>(server.url());
+        request->getOptions()->acceptableTlsProtocols = c.acceptable;
+        Transfer transfer(request, std::make_shared<RecordingCertVerifier>(true));
+        negotiatedVersion = 0;
+        ASSERT_EQ(transfer.run(callbacks), CURLE_OK)
+            << c.acceptable << " " << transfer.connection->getErrorMessage();
+        EXPECT_EQ(negotiatedVersion, c.negotiated) << c.acceptable;
     }
 }
 

@@ -250,8 +250,9 @@ TEST_F(Nat64PrefixCache, ConcurrentCallersAgree) {
 }
 
 TEST(Nat64PrefixBuild, SharedAndNewInstances) {
-    auto dns = std::make_shared<FakeDnsUtils>();
-    // The process-wide instance keeps it to the end of the program.
+    // The process-wide instance keeps the interface of its first build to the end of the program, also
+    // across repeated runs of this test: build it from the same object every time.
+    static const auto dns = std::make_shared<FakeDnsUtils>();
     ::testing::Mock::AllowLeak(dns.get());
     const auto shared = Nat64Prefix::buildNat64Prefix(dns, false);
     EXPECT_EQ(shared, Nat64Prefix::buildNat64Prefix(std::make_shared<FakeDnsUtils>(), false));

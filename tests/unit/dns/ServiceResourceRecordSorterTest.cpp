@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <random>
 
@@ -95,6 +96,129 @@ TEST(ServiceResourceRecordSorter, LargeWeightsDoNotOverflow) {
         (std::vector<uint64_t>{65535ull + 0xffffffffull + 65535ull, 65535ull + 0xffffffffull, 65535ull}),
         random.bounds);
     EXPECT_EQ((std::vector<std::string>{"b", "huge", "a"}), targets(records));
+}
+
+// The selection written as RFC 2782 words it: a walk over the remaining records per pick.
+std::vector<ServiceResourceRecord> referenceOrder(std::vector<ServiceResourceRecord> records,
+                                                  const ServiceResourceRecordSorter::RandomSource& random) {
+    std::stable_sort(records.begin(), records.end(),
+                     [](const auto& a, const auto& b) { return a.getPriority() < b.getPriority(); });
+    std::vector<ServiceResourceRecord> out;
+    for (size_t begin = 0; begin < records.size();) {
+        size_t end = begin;
+        while (end < records.size() && records[end].getPriority() == records[begin].getPriority()) {
+            ++end;
+        }
+        std::vector<ServiceResourceRecord> remaining;
+        for (size_t i = begin; i < end; ++i) {
+            if (records[i].getWeight() == 0) {
+                remaining.push_back(records[i]);
+            }
+        }
+        for (size_t i = begin; i < end; ++i) {
+            if (records[i].getWeight() != 0) {
+                remaining.push_back(records[i]);
+            }
+        }
+        while (!remaining.empty()) {
+            uint64_t sum = 0;
+            for (const auto& r : remaining) {
+                sum += r.getWeight();
+            }
+            const uint64_t chosen = std::min(random(sum), sum);
+            uint64_t runningSum = 0;
+            size_t pick = 0;
+            for (; pick < remaining.size(); ++pick) {
+                runningSum += remaining[pick].getWeight();
+                if (runningSum >= chosen) {
+                    break;
+                }
+            }
+            out.push_back(remaining[pick]);
+            remaining.erase(remaining.begin() + static_cast<std::ptrdiff_t>(pick));
+        }
+        begin = end;
+    }
+    return out;
+}
+
+// Random record sets, drawn with sources that favour the boundaries (0, 1, the sum, one below it): the
+// sorter must pick exactly what the plain walk picks.
+TEST(ServiceResourceRecordSorter, PicksWhatThePlainWalkPicks) {
+    std::mt19937_64 setup(7);
+    for (int round = 0; round < 300; ++round) {
+        SCOPED_TRACE(round);
+        const size_t size = std::uniform_int_distribution<size_t>(0, round < 250 ? 40 : 600)(setup);
+        std::vector<ServiceResourceRecord> input;
+        for (size_t i = 0; i < size; ++i) {
+            const int kind = std::uniform_int_distribution<int>(0, 9)(setup);
+            const uint32_t weight = kind < 3   ? 0
+                                    : kind < 9 ? std::uniform_int_distribution<uint32_t>(1, 10)(setup)
+                                               : std::uniform_int_distribution<uint32_t>()(setup);
+            input.push_back(
+                srv(std::uniform_int_distribution<uint32_t>(0, 3)(setup), weight, "t" + std::to_string(i)));
+        }
+        const uint64_t seed = setup();
+        const auto makeSource = [seed](std::vector<uint64_t>& bounds) {
+            return [engine = std::mt19937_64(seed), &bounds](uint64_t max) mutable {
+                bounds.push_back(max);
+                switch (std::uniform_int_distribution<int>(0, 4)(engine)) {
+                    case 0:
+                        return uint64_t{0};
+                    case 1:
+                        return std::min<uint64_t>(1, max);
+                    case 2:
+                        return max;
+                    case 3:
+                        return max == 0 ? 0 : max - 1;
+                    default:
+                        return std::uniform_int_distribution<uint64_t>(0, max)(engine);
+                }
+            };
+        };
+        std::vector<uint64_t> expectedBounds;
+        const auto expected = referenceOrder(input, makeSource(expectedBounds));
+        std::vector<uint64_t> bounds;
+        auto records = input;
+        ServiceResourceRecordSorter(records, makeSource(bounds)).sortRecords();
+        ASSERT_EQ(targets(expected), targets(records));
+        ASSERT_EQ(expectedBounds, bounds);
+    }
+}
+
+// 60,000 servers of one priority (an edge answer can list that many): every record once, one draw per
+// record from the sum of the weights still left.
+TEST(ServiceResourceRecordSorter, SortsALargePriorityGroup) {
+    std::vector<ServiceResourceRecord> records;
+    uint64_t total = 0;
+    for (uint32_t i = 0; i < 60000; ++i) {
+        records.push_back(srv(5, i % 10, "h" + std::to_string(i)));
+        total += i % 10;
+    }
+    std::vector<uint64_t> bounds;
+    std::mt19937_64 engine(3);
+    ServiceResourceRecordSorter(records, [&](uint64_t max) {
+        bounds.push_back(max);
+        return std::uniform_int_distribution<uint64_t>(0, max)(engine);
+    }).sortRecords();
+    ASSERT_EQ(records.size(), 60000u);
+    ASSERT_EQ(bounds.size(), 60000u);
+    uint64_t left = total;
+    std::vector<bool> seen(60000, false);
+    for (size_t i = 0; i < records.size(); ++i) {
+        ASSERT_EQ(bounds[i], left) << i;
+        left -= records[i].getWeight();
+        const size_t index = std::stoul(records[i].getTarget().substr(1));
+        ASSERT_FALSE(seen[index]) << records[i].getTarget();
+        seen[index] = true;
+    }
+    EXPECT_EQ(left, 0u);
+    // Weighted: the heavy records mostly come before the light ones.
+    uint64_t firstHalf = 0;
+    for (size_t i = 0; i < 30000; ++i) {
+        firstHalf += records[i].getWeight();
+    }
+    EXPECT_GT(firstHalf, total * 6 / 10);
 }
 
 // Over many sorts the share of each record in first place follows its weight: (w + 1) / (S + 1) for the

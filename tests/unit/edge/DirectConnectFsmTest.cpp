@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <deque>
 
 #include "EdgeTestSupport.h"
@@ -72,13 +73,40 @@ class MockEdgeSensor : public BriselEdgeServiceSensor {
     MockEdgeSensor()
         : BriselEdgeServiceSensor(BriselEdgeServiceSensorStrategy::FIND_BRISEL_EDGE_RECORD, "corp.test") {}
     bool evaluate(Output out) const override {
+        {
+            // While closed, the event thread waits here.
+            std::unique_lock<std::mutex> lock(gateMutex_);
+            waiting_ = closed_;
+            gate_.notify_all();
+            gate_.wait(lock, [&] { return !closed_; });
+            waiting_ = false;
+        }
         if (!visible) {
             return false;
         }
         *out++ = EdgeServiceRecordData("edge.corp.test", 443);
         return true;
     }
+    void close() {
+        std::lock_guard<std::mutex> lock(gateMutex_);
+        closed_ = true;
+    }
+    bool waitUntilHolding() {
+        std::unique_lock<std::mutex> lock(gateMutex_);
+        return gate_.wait_for(lock, std::chrono::seconds(10), [&] { return waiting_; });
+    }
+    void open() {
+        std::lock_guard<std::mutex> lock(gateMutex_);
+        closed_ = false;
+        gate_.notify_all();
+    }
     std::atomic<bool> visible{true};
+
+  private:
+    mutable std::mutex gateMutex_;
+    mutable std::condition_variable gate_;
+    bool closed_ = false;
+    mutable bool waiting_ = false;
 };
 
 class DirectConnectFsmTest : public ::testing::Test {
@@ -324,6 +352,36 @@ TEST_F(DirectConnectFsmTest, ControllerEventDispatchAndReset) {
     EXPECT_EQ(internal->answers.calls(), probes);
     EXPECT_EQ(controller->getDetectDirectConnectAvailableFsmState(), "Idle")
         << "a stopped controller serves nothing";
+}
+
+// Address changes that arrive while one is pending add no event of their own; once the machines have
+// started on it, or it was dropped unprocessed, the next change is taken again.
+TEST_F(DirectConnectFsmTest, AddressChangesCoalesceIntoOnePendingEvent) {
+    startPolling();
+    oxl::test::LogCapture log(OXL_LEVEL_INFO);
+    const auto processedChanges = [&] { return log.count("processing Event IpInterfaceChanged"); };
+    edge->close();
+    send(EdgeTransitionDetectionController::createApplicationWakeupEvent());
+    ASSERT_TRUE(edge->waitUntilHolding());
+    for (int i = 0; i < 1000; ++i) {
+        send(EdgeTransitionDetectionController::createIpInterfaceChangedEvent(5));
+    }
+    edge->open();
+    settle();
+    EXPECT_EQ(processedChanges(), 1u);
+    EXPECT_EQ(internal->answers.calls(), 2u) << "the wake-up's probe and the change's";
+
+    send(EdgeTransitionDetectionController::createIpInterfaceChangedEvent(5));
+    settle();
+    EXPECT_EQ(processedChanges(), 2u) << "a change after the pending one was processed is taken";
+
+    // Dropped by a stopped controller: the change no longer counts as pending. (The reactor counts the
+    // dropped event as enqueued, so settle() cannot be used from here on.)
+    controller->stop();
+    send(EdgeTransitionDetectionController::createIpInterfaceChangedEvent(5));
+    controller->start();
+    send(EdgeTransitionDetectionController::createIpInterfaceChangedEvent(5));
+    EXPECT_TRUE(waitFor([&] { return processedChanges() == 3u; }));
 }
 
 TEST_F(DirectConnectFsmTest, ObserversAreHeldWeakly) {

@@ -243,6 +243,7 @@ TEST(EdgeConfigRequestExecute, TransportResultsMap) {
         {C::FAILED_TO_RESOLVE_HOST, R::FAILED_TO_RESOLVE_HOST},
         {C::INTERNAL_ERROR, R::INTERNAL_ERROR},
         {C::UNKNOWN_ERROR, R::UNKNOWN_ERROR},
+        {C::RESPONSE_TOO_LARGE, R::FAILED_TO_PARSE_RESPONSE},
         {static_cast<C::Result>(42), R::UNKNOWN_ERROR},
     };
     for (const auto& [clientResult, expected] : cases) {
@@ -258,6 +259,20 @@ TEST(EdgeConfigRequestExecute, TransportResultsMap) {
         text << "Edge Config Request failed, httpResult: " << clientResult;
         EXPECT_EQ(log.count(text.str(), "oxl.edge"), 1u) << text.str();
     }
+}
+
+TEST(EdgeConfigRequestExecute, ResponseLimitsReachTheParser) {
+    auto client = std::make_shared<FakeHttpClient>();
+    client->answer.httpCode = 200;
+    client->answer.body = VALID_BODY;  // three edge servers
+    EdgeConfigRequestImpl request(client);
+    EXPECT_EQ(request.getResponseLimits().maxServers, EdgeConfigResponse::Limits::DEFAULT_MAX_SERVERS);
+    EdgeConfig config;
+    EXPECT_EQ(request.execute(params(), config), R::SUCCESS);
+    request.setResponseLimits({10, 2});
+    EdgeConfig refused;
+    EXPECT_EQ(request.execute(params(), refused), R::FAILED_TO_PARSE_RESPONSE);
+    EXPECT_TRUE(refused == EdgeConfig());
 }
 
 TEST(EdgeConfigRequestExecute, AnswersOfStatus200) {
@@ -346,31 +361,6 @@ TEST(EdgeConfigRequestExecute, NoExceptionEscapes) {
     EXPECT_EQ(EdgeConfigRequestImpl(nullptr).execute(params(), config), R::INTERNAL_ERROR);
     EdgeConfigParams invalid;
     EXPECT_EQ(EdgeConfigRequestImpl(nullptr).execute(invalid, config), R::ILLEGAL_ARGUMENT);
-}
-
-TEST(EdgeConfigRequestExecute, ResultNames) {
-    const std::pair<int, const char*> requestNames[] = {
-        {0, "SUCCESS"},
-        {1, "ILLEGAL_ARGUMENT"},
-        {2, "FAILED_TO_PARSE_RESPONSE"},
-        {3, "CERTIFICATE_VALIDATION_ERROR"},
-        {4, "CONNECTION_FAILED"},
-        {5, "SSL_CONNECTION_ERROR"},
-        {6, "FAILED_TO_RESOLVE_HOST"},
-        {7, "AUTHENTICATION_FAILED"},
-        {8, "UNSUCCESSFUL_RESPONSE"},
-        {9, "INTERNAL_ERROR"},
-        {10, "FAILED_TO_REFRESH_COOKIE"},
-        {11, "TOO_MANY_REQUESTS"},
-        {12, "UNKNOWN_ERROR"},
-        {13, "Unexpected value (13)"},
-        {-1, "Unexpected value (-1)"},
-    };
-    for (const auto& [value, name] : requestNames) {
-        std::ostringstream os;
-        os << static_cast<R::Result>(value);
-        EXPECT_EQ(os.str(), name);
-    }
 }
 
 }  // namespace

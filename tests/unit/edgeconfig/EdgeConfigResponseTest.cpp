@@ -323,6 +323,74 @@ TEST(EdgeConfigResponseParse, MalformedBodiesFailToParse) {
     }
 }
 
+std::string services(int count, int serversEach, const char* tag = "server") {
+    std::string out = "<serviceConfig>";
+    for (int i = 0; i < count; ++i) {
+        out += "<service><name>s" + std::to_string(i) + "</name>";
+        for (int k = 0; k < serversEach; ++k) {
+            out += std::string(tag) == "error" ? "<error>Refused</error>"
+                                               : onPrem("h" + std::to_string(k), 443, 10, 1, tag);
+        }
+        out += "</service>";
+    }
+    return out + "</serviceConfig>";
+}
+
+// Past either limit the document is refused whole, with one log line, before anything is stored. The
+// default document holds five edge servers.
+TEST(EdgeConfigResponseParse, LimitsOnServicesAndServers) {
+    const R::Limits small{3, 10};
+    const R::Limits defaults;
+    const std::string sixTurnServers =
+        "<turnEdgeServer>" + server("t1", "1") + server("t2", "2") + "</turnEdgeServer>";
+    struct Case {
+        const char* title;
+        R::Limits limits;
+        std::string services;
+        std::string turn;
+        R::Result expected;
+    };
+    const Case cases[] = {
+        {"services at the limit", small, services(3, 1), "", R::SUCCESS},
+        {"one service too many", small, services(4, 0), "", R::PARSING_FAILURE},
+        {"servers at the limit", small, services(1, 5), "", R::SUCCESS},
+        {"one server too many", small, services(1, 6), "", R::PARSING_FAILURE},
+        {"address entries count", small, services(1, 6, "address"), "", R::PARSING_FAILURE},
+        {"error entries count (each adds a location)", small, services(2, 3, "error"), "",
+         R::PARSING_FAILURE},
+        {"edge servers count", small, services(1, 5), sixTurnServers, R::PARSING_FAILURE},
+        {"default service limit", defaults, services(R::Limits::DEFAULT_MAX_SERVICES + 1, 0), "",
+         R::PARSING_FAILURE},
+        {"default server limit", defaults, services(1, R::Limits::DEFAULT_MAX_SERVERS - 4), "",
+         R::PARSING_FAILURE},
+    };
+    for (const auto& c : cases) {
+        Doc doc;
+        doc.services = c.services;
+        if (!c.turn.empty()) {
+            doc.turn = c.turn;
+        }
+        HttpClientResponse response;
+        response.httpCode = 200;
+        response.body = doc.str();
+        oxl::test::LogCapture log;
+        EdgeConfig config;
+        EXPECT_EQ(EdgeConfigResponse(response, c.limits).parse(config), c.expected) << c.title;
+        if (c.expected == R::SUCCESS) {
+            EXPECT_FALSE(config.getOnPremServices().empty()) << c.title;
+            EXPECT_EQ(log.count("accepted", "oxl.edge"), 0u) << c.title;
+        } else {
+            EXPECT_TRUE(config == EdgeConfig()) << c.title << ": nothing is stored from a refused answer";
+            size_t errors = 0;
+            for (const auto& record : log.records()) {
+                errors += record.level <= OXL_LEVEL_ERROR ? 1 : 0;
+            }
+            EXPECT_EQ(errors, 1u) << c.title;
+            EXPECT_EQ(log.count("accepted", "oxl.edge"), 1u) << c.title;
+        }
+    }
+}
+
 // Everything the parsed configuration holds as text, to look for leaked or expanded content.
 std::string allText(const EdgeConfig& config) {
     std::string out;

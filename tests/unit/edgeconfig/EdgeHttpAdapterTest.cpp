@@ -23,6 +23,7 @@ TEST(EdgeHttpAdapter, ResultMapping) {
         {H::CERTIFICATE_VALIDATION_ERROR, E::CERTIFICATE_VALIDATION_ERROR},
         {H::CLIENT_CERTIFICATE_ERROR, E::CERTIFICATE_VALIDATION_ERROR},
         {H::SSL_CONNECTION_ERROR, E::SSL_CONNECTION_ERROR},
+        {H::RESPONSE_TOO_LARGE_ERROR, E::RESPONSE_TOO_LARGE},
         {H::REQUEST_CANCELLED, E::UNKNOWN_ERROR},
         {H::UNSUPPORTED_PROTOCOL_ERROR, E::UNKNOWN_ERROR},
         {H::COULDNT_RESOLVE_PROXY_ERROR, E::UNKNOWN_ERROR},
@@ -110,6 +111,7 @@ TEST(EdgeHttpAdapter, BuildsTheRequest) {
         ASSERT_EQ(options->cookies.size(), 1u);
         EXPECT_EQ(options->cookies[0], sent);
         EXPECT_EQ(*options->headers, (oxl::http::HttpHeaders{{"User-Agent", "Quillo-Win"}}));
+        EXPECT_EQ(options->maxResponseBodySize, EdgeHttpAdapter::DEFAULT_MAX_RESPONSE_BODY_SIZE);
         EXPECT_EQ(response.httpCode, 200u);
         EXPECT_EQ(response.body, "ok");
     }
@@ -119,6 +121,9 @@ TEST(EdgeHttpAdapter, BuildsTheRequest) {
     oxl::edge::HttpClientResponse response;
     ASSERT_EQ(adapter.execute(plain, response), E::SUCCESS);
     EXPECT_TRUE(client->seen->getOptions()->cookies.empty()) << "an empty cookie is not sent";
+    adapter.setMaxResponseBodySize(1234);
+    ASSERT_EQ(adapter.execute(plain, response), E::SUCCESS);
+    EXPECT_EQ(client->seen->getOptions()->maxResponseBodySize, 1234u);
 
     client->throwIt = true;
     EXPECT_EQ(adapter.execute(plain, response), E::INTERNAL_ERROR);

@@ -81,6 +81,32 @@ class TestEdgeState : public oxl::edge::GlobalEdgeState {
     std::shared_ptr<oxl::edge::EdgeDetectionController> getEdgeDetectionController() override {
         return nullptr;
     }
+    // The rest of the interface is not used by the HTTP side.
+    void addObserver(const std::shared_ptr<oxl::edge::GlobalEdgeStateObserver>&) override {}
+    void removeObserver(const std::shared_ptr<oxl::edge::GlobalEdgeStateObserver>&) override {}
+    std::shared_ptr<oxl::edge::Credentials> getEdgeCredentials() override { return nullptr; }
+    GetEdgeConfigurationResult getEdgeConfiguration(const std::vector<std::string>&) override {
+        return GetEdgeConfigurationResult(GetEdgeConfigurationResult::EDGE_CONNECTIVITY_UNAVAILABLE);
+    }
+    GetEdgeConfigurationResult getEdgeConfiguration() override { return getEdgeConfiguration({}); }
+    GetEdgeConfigurationResult getEdgeConfigurationAsync(
+        const std::vector<std::string>&, const std::shared_ptr<oxl::edge::GetEdgeConfigurationListener>&,
+        RequestId& requestId) override {
+        requestId = 0;
+        return getEdgeConfiguration({});
+    }
+    GetEdgeConfigurationResult getEdgeConfigurationAsync(
+        const std::shared_ptr<oxl::edge::GetEdgeConfigurationListener>& listener,
+        RequestId& requestId) override {
+        return getEdgeConfigurationAsync({}, listener, requestId);
+    }
+    std::shared_ptr<oxl::edge::CredentialsManager> getCredentialsManager() override { return nullptr; }
+    void setCredentialsManager(std::shared_ptr<oxl::edge::CredentialsManager>) override {}
+    void setEdgeInfrastructureEventController(
+        std::shared_ptr<oxl::edge::EdgeInfrastructureEventController>) override {}
+    void setEdgeConfigRequest(std::shared_ptr<oxl::edge::EdgeConfigRequest>) override {}
+    bool addRecentlyFailedServer(const std::string&, unsigned int) override { return false; }
+    bool isOnHold() override { return false; }
 };
 
 // Publishes a state for one test and drops it afterwards.

@@ -7,7 +7,9 @@
 #include <mutex>
 
 #include "EdgeHooksTestSupport.h"
+#include "http/CurlTransfer.h"
 #include "oxl/http/EdgePolicy.h"
+#include "oxl/http/HttpClientData.h"
 #include "oxl/http/HttpNetworkEventReporter.h"
 #include "oxl/http/HttpNetworkEventUtils.h"
 #include "support/LogCapture.h"
@@ -180,7 +182,7 @@ TEST(HttpNetworkEventTest, OutcomeGivesLabelsInOrder) {
             data->setFailoverUrls(backups);
             for (const auto& f : c.failed) {
                 ASSERT_EQ(options->url, f.url);
-                ASSERT_TRUE(data->switchToNextUrl(f.result));
+                ASSERT_TRUE(data->switchToNextUrl(f.result, /*failedUrlWentThroughEdge=*/true));
             }
         }
         data->getResponse() = responseWith(c.code, c.server);
@@ -193,6 +195,31 @@ TEST(HttpNetworkEventTest, OutcomeGivesLabelsInOrder) {
     EXPECT_TRUE(
         log.contains("generating edgeInfrastructureEvent: 'oxlnetutils.edge.oauthExpired' host: "
                      "'edge1.ext.test'"));
+}
+
+// A request that failed on its own URL and only then went through the edge: the client records, per failed
+// URL, whether it was an edge URL, and only those become edge failover events.
+TEST(HttpNetworkEventTest, OnlyFailedEdgeUrlsBecomeFailoverEvents) {
+    auto reporter = std::make_shared<RecordingReporter>();
+    auto transformer = std::make_shared<oxl::test::RecordingTransformer>();
+    auto clientData = HttpClientData::build(reporter, transformer);
+    clientData->setEdgePolicy(EdgePolicy::ALWAYS_USE_EDGE_POLICY, false);
+    auto data = oxl::test::makeRequestData("https://internal.corp.test/svc");
+    data->setFailoverUrls({"https://edge1.ext.test/tok/svc", "https://edge2.ext.test/tok/svc"});
+
+    oxl::test::LogCapture log;
+    ASSERT_TRUE(CurlTransfer::failOver(*clientData, CURLE_COULDNT_CONNECT, R::HOST_UNREACHABLE_ERROR, *data));
+    ASSERT_TRUE(
+        CurlTransfer::failOver(*clientData, CURLE_OPERATION_TIMEDOUT, R::CONNECTION_TIMEOUT_ERROR, *data));
+    const auto failed = data->getFailedUrlInfo();
+    ASSERT_EQ(failed.size(), 2u);
+    EXPECT_FALSE(failed[0].throughEdge);
+    EXPECT_TRUE(failed[1].throughEdge);
+
+    CurlTransfer::finish(*clientData, data, R::SUCCESS);
+    EXPECT_EQ(reporter->events,
+              (std::vector<std::string>{"inUse oxlnetutils.http.clientRequestSuccessful",
+                                        "edge edge.successful.failover.connectionTimeout @edge1.ext.test"}));
 }
 
 TEST(HttpNetworkEventTest, MissingPiecesSendWhatCanBeSent) {

@@ -28,6 +28,7 @@ TEST(CurlAnswerEvaluatorTest, MapsEveryCodeAndFailsOverOnlyOnServerFailures) {
         {35, R::SSL_CONNECTION_ERROR},
         {37, R::FILE_READ_ERROR},
         {42, R::REQUEST_CANCELLED},
+        {47, R::TOO_MANY_REDIRECTS_ERROR},
         {51, R::CERTIFICATE_VALIDATION_ERROR},
         {53, R::SSL_CONNECTION_ERROR},
         {54, R::SSL_CONNECTION_ERROR},

@@ -89,7 +89,7 @@ TEST(OxlnetToolTest, VersionAndDemoCommands) {
     const Case cases[] = {
         {"version", 0, "|\t\tOXL NetUtils\n"},
         {"version extra", 2, ""},
-        {"demo", 0, "demo: 8 steps passed"},
+        {"demo", 0, "demo: 10 steps passed"},
         {"demo --bogus", 2, ""},
     };
     if (oxl::test::oxlnetPath().empty()) {

@@ -9,6 +9,7 @@
 #include "oxl/common/DefaultPoliciesStore.h"
 #include "oxl/http/EnvironmentProxySettingsSource.h"
 #include "oxl/http/HttpProxyConfigurationReader.h"
+#include "oxl/http/Request.h"
 #include "oxl/http/SystemProxyResolver.h"
 #include "oxl/http/SystemProxyUsagePolicy.h"
 #include "support/LogCapture.h"
@@ -68,7 +69,10 @@ TEST(EnvironmentProxySettingsTest, TranslatesTheConventionalVariables) {
          {{"all_proxy", "socks5://s:1080"}, {"http_proxy", "p1:80"}},
          "http=p1:80",
          std::nullopt},
-        {"https proxy scheme ignored", {{"https_proxy", "https://p2:443"}}, std::nullopt, std::nullopt},
+        {"https proxy kept with its scheme",
+         {{"https_proxy", "https://p2:443"}, {"http_proxy", "HTTPS://user:pw@p3:8443/x"}},
+         "http=https://p3:8443;https=https://p2:443",
+         std::nullopt},
         {"separators in the value rejected",
          {{"http_proxy", "p1:80;https=evil:1"}},
          std::nullopt,
@@ -80,9 +84,9 @@ TEST(EnvironmentProxySettingsTest, TranslatesTheConventionalVariables) {
          "corp.example;localhost"},
         {"no_proxy star", {{"no_proxy", "*"}}, std::nullopt, "*"},
         {"no_proxy duplicates and junk",
-         {{"no_proxy", "a.example,.a.example,,10.0.0.0/8,a(b,[::1],x.example:80"}},
+         {{"no_proxy", "a.example,.a.example,,10.0.0.0/8,a(b,[::1],x.example:80,10.0.0.0/x,[fd00::]/8"}},
          std::nullopt,
-         "a.example;::1"},
+         "a.example;10.0.0.0/8;::1;fd00::/8"},
     };
     test::LogCapture logs;  // values that are dropped are logged; keep them out of the test output
     for (const auto& c : cases) {
@@ -210,22 +214,6 @@ TEST(ProxyTest, SerializeNeverWritesCredentials) {
     EXPECT_EQ(userOnly.serialize(), "[proxy]\nUsername: *****\n\t[bypass list]: \n");
 }
 
-TEST(ProxyTest, EnumerationsPrintNamesAndUnexpectedValues) {
-    const auto text = [](auto value) {
-        std::ostringstream os;
-        os << value;
-        return os.str();
-    };
-    EXPECT_EQ(text(ProxyType::HTTP), "HTTP");
-    EXPECT_EQ(text(ProxyType::SOCKS5_HOSTNAME), "SOCKS5_HOSTNAME");
-    EXPECT_EQ(text(static_cast<ProxyType::Type>(6)), "Unexpected value (6)");
-    EXPECT_EQ(text(ProxyAuthentication::NTLM), "NTLM");
-    EXPECT_EQ(text(static_cast<ProxyAuthentication::Type>(-1)), "Unexpected value (-1)");
-    EXPECT_EQ(text(SystemProxyUsagePolicy::SystemProxyUsage::NEVER_USE_SYSTEM_PROXY),
-              "NEVER_USE_SYSTEM_PROXY");
-    EXPECT_EQ(text(static_cast<SystemProxyUsagePolicy::SystemProxyUsage::Value>(2)), "2");
-}
-
 class SystemProxyResolverTest : public ::testing::Test {
   protected:
     void SetUp() override { oxl::common::DefaultPoliciesStore::reset(); }
@@ -236,18 +224,23 @@ class SystemProxyResolverTest : public ::testing::Test {
         std::make_shared<HttpProxyConfigurationReader>(source_);
 };
 
-TEST_F(SystemProxyResolverTest, CachesOneAnswerPerUrl) {
+TEST_F(SystemProxyResolverTest, CachesOneAnswerPerUrlForItsLifetime) {
     source_->value.proxy = "p1:80";
     SystemProxyResolver resolver;
     resolver.setHttpProxyConfigurationReader(reader_);
 
     const auto first = resolver.resolveSystemProxy("http://a.example/");
-    const auto second = resolver.resolveSystemProxy("http://a.example/");
     ASSERT_NE(first, nullptr);
-    EXPECT_EQ(first, second);
+    // Each caller gets its own copy: credentials one request adds never reach another.
+    first->setAuthentication("alice", nullptr, ProxyAuthentication::BASIC);
+    const auto second = resolver.resolveSystemProxy("http://a.example/");
+    ASSERT_NE(second, nullptr);
+    EXPECT_NE(first, second);
+    EXPECT_EQ(second->getProxyServer(), "p1:80");
+    EXPECT_EQ(second->getUsername(), "");
     EXPECT_EQ(source_->reads, 1);
 
-    // A settings change is seen only for another URL; the cache holds one URL.
+    // The cache holds one URL.
     source_->value.proxy = "p2:80";
     EXPECT_EQ(resolver.resolveSystemProxy("http://a.example/")->getProxyServer(), "p1:80");
     EXPECT_EQ(resolver.resolveSystemProxy("http://b.example/")->getProxyServer(), "p2:80");
@@ -260,10 +253,18 @@ TEST_F(SystemProxyResolverTest, CachesOneAnswerPerUrl) {
     EXPECT_EQ(resolver.resolveSystemProxy("http://c.example/"), nullptr);
     EXPECT_EQ(source_->reads, 4);
 
-    // A new reader starts with an empty cache.
+    // A new reader, a cleared cache and an expired answer all ask the settings again.
     resolver.setHttpProxyConfigurationReader(reader_);
     resolver.resolveSystemProxy("http://c.example/");
     EXPECT_EQ(source_->reads, 5);
+    resolver.clearCache();
+    resolver.resolveSystemProxy("http://c.example/");
+    EXPECT_EQ(source_->reads, 6);
+    resolver.setAnswerLifetime(std::chrono::milliseconds(0));
+    source_->value.proxy = "p3:80";
+    EXPECT_EQ(resolver.resolveSystemProxy("http://c.example/")->getProxyServer(), "p3:80");
+    EXPECT_EQ(resolver.resolveSystemProxy("http://c.example/")->getProxyServer(), "p3:80");
+    EXPECT_EQ(source_->reads, 8);
 }
 
 TEST_F(SystemProxyResolverTest, ConcurrentCallersShareOneLookup) {
@@ -326,6 +327,69 @@ TEST_F(SystemProxyResolverTest, UsagePolicy) {
         EXPECT_EQ(logs.count("System Proxy Usage Policy enforcement failed and policy is to be ignored."),
                   1u);
     }
+}
+
+// The resolver of requests that were given none is one per process and follows the default policies as
+// they change, also after the store was reset.
+TEST_F(SystemProxyResolverTest, DefaultResolverIsSharedAndFollowsTheStore) {
+    source_->value.proxy = "p1:80";
+    const auto resolver = SystemProxyResolver::getDefault();
+    ASSERT_EQ(resolver, SystemProxyResolver::getDefault());
+    struct Restore {
+        std::shared_ptr<SystemProxyResolver> resolver;
+        ~Restore() {
+            resolver->setHttpProxyConfigurationReader(std::make_shared<HttpProxyConfigurationReader>());
+        }
+    } restore{resolver};
+    resolver->setHttpProxyConfigurationReader(reader_);
+
+    EXPECT_NE(resolver->resolveSystemProxy("http://a.example/"), nullptr);
+    oxl::common::DefaultPoliciesStore::setPolicy(SystemProxyUsagePolicy::NEVER_USE_SYSTEM_PROXY_POLICY);
+    EXPECT_EQ(resolver->resolveSystemProxy("http://a.example/"), nullptr);
+    oxl::common::DefaultPoliciesStore::reset();
+    EXPECT_NE(resolver->resolveSystemProxy("http://a.example/"), nullptr);
+    EXPECT_EQ(source_->reads, 1);
+
+    Request first("http://a.example/");
+    first.useSystemProxy(true);
+    Request second("http://a.example/");
+    second.useSystemProxy(true);
+    ASSERT_NE(first.getProxy(), nullptr);
+    ASSERT_NE(second.getProxy(), nullptr);
+    EXPECT_EQ(source_->reads, 1);
+}
+
+// A client prepares the proxy before it takes its connection; the transfer then uses that answer once.
+TEST_F(SystemProxyResolverTest, PreparedProxyIsUsedOnceForItsUrl) {
+    auto resolver = std::make_shared<SystemProxyResolver>();
+    resolver->setHttpProxyConfigurationReader(reader_);
+    resolver->setAnswerLifetime(std::chrono::milliseconds(0));  // every resolution reads the settings
+    source_->value.proxy = "p1:80";
+    Request request("http://a.example/");
+    request.useSystemProxy(true);
+    request.setSystemProxyResolver(resolver);
+
+    request.prepareProxy();
+    EXPECT_EQ(source_->reads, 1);
+    source_->value.proxy = "p2:80";
+    EXPECT_EQ(request.getProxy()->getProxyServer(), "p1:80");
+    EXPECT_EQ(source_->reads, 1);
+    EXPECT_EQ(request.getProxy()->getProxyServer(), "p2:80");
+    EXPECT_EQ(source_->reads, 2);
+
+    // Prepared for another URL: not used.
+    request.prepareProxy();
+    request.getOptions()->url = "http://b.example/";
+    source_->value.proxy = "p3:80";
+    EXPECT_EQ(request.getProxy()->getProxyServer(), "p3:80");
+
+    // An explicit proxy or no system proxy: nothing to resolve.
+    Request plain("http://a.example/");
+    plain.setSystemProxyResolver(resolver);
+    const int reads = source_->reads;
+    plain.prepareProxy();
+    EXPECT_EQ(plain.getProxy(), nullptr);
+    EXPECT_EQ(source_->reads, reads);
 }
 
 TEST(SystemProxyUsagePolicyTest, EnforceAndEquality) {

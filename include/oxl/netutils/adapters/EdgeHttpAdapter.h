@@ -1,6 +1,8 @@
 // Runs the edge-configuration request's transfers on the library's basic HTTP client.
 #pragma once
 
+#include <atomic>
+#include <cstddef>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -25,6 +27,9 @@ class EdgeHttpAdapter : public oxl::edge::EdgeConfigHttpClient {
     // Limits of one configuration transfer, in milliseconds.
     static constexpr long CONNECTION_TIMEOUT_MS = 30000;
     static constexpr long TRANSFER_TIMEOUT_MS = 60000;
+    // Largest answer body accepted, in bytes. A real configuration is a few kilobytes; a longer body ends
+    // the transfer with RESPONSE_TOO_LARGE instead of being read into memory and parsed.
+    static constexpr std::size_t DEFAULT_MAX_RESPONSE_BODY_SIZE = 4 * 1024 * 1024;
 
     EdgeHttpAdapter();
     ~EdgeHttpAdapter() override;
@@ -36,6 +41,10 @@ class EdgeHttpAdapter : public oxl::edge::EdgeConfigHttpClient {
     Result execute(const oxl::edge::HttpClientRequest& request,
                    oxl::edge::HttpClientResponse& response) override;
 
+    // 0 lifts the limit. Applies to transfers started afterwards.
+    void setMaxResponseBodySize(std::size_t bytes) { maxResponseBodySize_ = bytes; }
+    std::size_t getMaxResponseBodySize() const { return maxResponseBodySize_; }
+
     // Replaces the basic client made on first use.
     OXL_TEST_HOOK void setCustomHttpClientForTesting(std::shared_ptr<oxl::http::BasicHttpClient> client);
 
@@ -46,6 +55,7 @@ class EdgeHttpAdapter : public oxl::edge::EdgeConfigHttpClient {
 
     std::mutex mutex_;
     std::shared_ptr<oxl::http::BasicHttpClient> client_;
+    std::atomic<std::size_t> maxResponseBodySize_{DEFAULT_MAX_RESPONSE_BODY_SIZE};
 };
 
 }  // namespace oxl::netutils::adapters
