@@ -13,11 +13,18 @@ namespace {
 
 void checkPacAnswer(const std::string& answer) {
     const PacEvaluator::Answer parsed = PacEvaluator::parseAnswer(answer);
-    OXL_FUZZ_CHECK((parsed.kind == PacEvaluator::Answer::PROXIES) == !parsed.proxies.empty(),
-                   "kind and proxies disagree for " + answer);
-    for (const auto& proxy : parsed.proxies) {
-        OXL_FUZZ_CHECK(!proxy.empty() && proxy.find_first_of("; \t") == std::string::npos,
-                       "proxy entry '" + proxy + "'");
+    OXL_FUZZ_CHECK((parsed.kind == PacEvaluator::Answer::INVALID) == parsed.entries.empty(),
+                   "kind and entries disagree for " + answer);
+    if (!parsed.entries.empty()) {
+        OXL_FUZZ_CHECK((parsed.kind == PacEvaluator::Answer::DIRECT) == parsed.entries.front().empty(),
+                       "kind and first entry disagree for " + answer);
+    }
+    for (std::size_t i = 0; i < parsed.entries.size(); ++i) {
+        const std::string& entry = parsed.entries[i];
+        // DIRECT (empty) ends the list; a proxy entry is one address.
+        OXL_FUZZ_CHECK(
+            entry.empty() ? i + 1 == parsed.entries.size() : entry.find_first_of("; \t") == std::string::npos,
+            "entry '" + entry + "' of " + answer);
     }
 }
 
