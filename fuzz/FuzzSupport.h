@@ -33,9 +33,9 @@ inline bool endsWith(std::string_view text, std::string_view suffix) {
 
 }  // namespace oxl::fuzz
 
-#define OXL_FUZZ_CHECK(condition, detail)                                  \
-    do {                                                                   \
-        if (!(condition)) {                                                \
-            ::oxl::fuzz::fail(#condition, __FILE__, __LINE__, (detail));   \
-        }                                                                  \
+#define OXL_FUZZ_CHECK(condition, detail)                                \
+    do {                                                                 \
+        if (!(condition)) {                                              \
+            ::oxl::fuzz::fail(#condition, __FILE__, __LINE__, (detail)); \
+        }                                                                \
     } while (0)

@@ -47,7 +47,8 @@ std::string withoutLineBreaks(const std::string& text) {
 void check(const oxl::Encoding& encoding, const std::string& input, bool lineBreaks) {
     const std::string encoded = encoding.encode(input, lineBreaks);
     const std::string plain = lineBreaks ? withoutLineBreaks(encoded) : encoded;
-    OXL_FUZZ_CHECK(plain.size() == (input.size() * 4 + 2) / 3, "output length " + std::to_string(plain.size()));
+    OXL_FUZZ_CHECK(plain.size() == (input.size() * 4 + 2) / 3,
+                   "output length " + std::to_string(plain.size()));
     if (lineBreaks) {
         // Breaks follow complete groups only, so the last full line of a length that ends in a partial group
         // has its break too.

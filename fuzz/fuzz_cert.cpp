@@ -33,7 +33,8 @@ struct StackFree {
 std::string der(const X509* cert) {
     unsigned char* out = nullptr;
     const int length = i2d_X509(cert, &out);
-    std::string bytes = length > 0 ? std::string(reinterpret_cast<char*>(out), static_cast<size_t>(length)) : "";
+    std::string bytes =
+        length > 0 ? std::string(reinterpret_cast<char*>(out), static_cast<size_t>(length)) : "";
     OPENSSL_free(out);
     return bytes;
 }
@@ -48,8 +49,9 @@ bool isPlainDnsName(const std::string& name) {
 void checkIdentities(const X509* cert, const std::string& reference) {
     AltNameParserImpl parser;
     const auto status = parser.parse(cert);
-    OXL_FUZZ_CHECK(status == CertIdentifierStatus::SUCCESS || status == CertIdentifierStatus::NO_IDENTITY_INFO_IN_CERT,
-                   "parse result");
+    OXL_FUZZ_CHECK(
+        status == CertIdentifierStatus::SUCCESS || status == CertIdentifierStatus::NO_IDENTITY_INFO_IN_CERT,
+        "parse result");
     (void)parser.verify(reference);
     (void)parser.verifyXmpp(reference);
     for (const auto& name : parser.getDnsNames()) {

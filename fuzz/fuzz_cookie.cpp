@@ -1,4 +1,5 @@
-// Cookie-list lines as libcurl and edge answers hand them over: seven TAB-separated fields or an empty cookie.
+// Cookie-list lines as libcurl and edge answers hand them over: seven TAB-separated fields or an empty
+// cookie.
 #include <string>
 #include <vector>
 

@@ -57,11 +57,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
 
     // Secrets in the headers of both directions, surrounded by whatever the input holds.
     const std::string around = withoutLineBreaks(takeField(input, 64));
-    for (const char* name : {"Set-Cookie: ", "Authorization: Bearer ", "Cookie: a=", "Proxy-Authorization: "}) {
+    for (const char* name :
+         {"Set-Cookie: ", "Authorization: Bearer ", "Cookie: a=", "Proxy-Authorization: "}) {
         std::string line = name + around + SECRET + around + "\r\n";
         CurlCallbacks::headerCallback(line.data(), 1, line.size(), &data);
         trace(data, CURLINFO_HEADER_IN, line);
-        trace(data, CURLINFO_HEADER_OUT, "GET /" + around + " HTTP/1.1\r\nHost: fuzz.test\r\n" + line + "\r\n");
+        trace(data, CURLINFO_HEADER_OUT,
+              "GET /" + around + " HTTP/1.1\r\nHost: fuzz.test\r\n" + line + "\r\n");
     }
     trace(data, CURLINFO_TEXT, takeField(input, 256));
 
@@ -78,7 +80,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
         trace(data, CURLINFO_DATA_IN, piece);
     }
     const Response& response = data.getResponse();
-    const std::string received = response.body ? std::string(response.body->begin(), response.body->end()) : "";
+    const std::string received =
+        response.body ? std::string(response.body->begin(), response.body->end()) : "";
     OXL_FUZZ_CHECK(received == sent, "the body did not arrive whole");
     if (response.headers) {
         for (const auto& header : *response.headers) {

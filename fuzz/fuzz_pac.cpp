@@ -15,9 +15,9 @@
 
 namespace {
 
-const char* const FUNCTIONS[] = {"shExpMatch",  "isPlainHostName", "dnsDomainIs",  "localHostOrDomainIs",
-                                 "dnsDomainLevels", "isResolvable", "convert_addr", "isInNet",
-                                 "weekdayRange", "dateRange",       "timeRange",    "FindProxyForURL"};
+const char* const FUNCTIONS[] = {"shExpMatch",      "isPlainHostName", "dnsDomainIs",  "localHostOrDomainIs",
+                                 "dnsDomainLevels", "isResolvable",    "convert_addr", "isInNet",
+                                 "weekdayRange",    "dateRange",       "timeRange",    "FindProxyForURL"};
 
 // A script as sites write them: the helpers over the URL and host, several answers.
 constexpr const char* SCRIPT = R"JS(
@@ -58,7 +58,8 @@ duk_context* engine() {
         duk_put_global_string(c, "dnsResolve");
         duk_push_c_function(c, myIpAddress, 0);
         duk_put_global_string(c, "myIpAddress");
-        if (duk_peval_string(c, oxl::http::detail::PAC_HELPER_SCRIPT) != 0 || duk_peval_string(c, SCRIPT) != 0) {
+        if (duk_peval_string(c, oxl::http::detail::PAC_HELPER_SCRIPT) != 0 ||
+            duk_peval_string(c, SCRIPT) != 0) {
             oxl::fuzz::fail("scripts load", __FILE__, __LINE__, duk_safe_to_string(c, -1));
         }
         duk_pop(c);
@@ -106,8 +107,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzedDataProvider input(data, size);
     const std::size_t which = input.ConsumeIntegralInRange<std::size_t>(0, std::size(FUNCTIONS) - 1);
     // Any time a Date can hold (about 285,000 years either side of 1970).
-    const double now = static_cast<double>(input.ConsumeIntegralInRange<int64_t>(-8'640'000'000'000'000LL,
-                                                                                 8'640'000'000'000'000LL));
+    const double now = static_cast<double>(
+        input.ConsumeIntegralInRange<int64_t>(-8'640'000'000'000'000LL, 8'640'000'000'000'000LL));
     std::vector<std::string> args;
     const std::size_t count = input.ConsumeIntegralInRange<std::size_t>(0, 7);
     for (std::size_t i = 0; i < count; ++i) {
@@ -124,8 +125,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool ok = duk_pcall(ctx, static_cast<duk_idx_t>(args.size())) == DUK_EXEC_SUCCESS;
     const std::string name = FUNCTIONS[which];
     if (ok && name == "shExpMatch" && args.size() >= 2 && isPlainAscii(args[0]) && isPlainAscii(args[1])) {
-        OXL_FUZZ_CHECK(duk_is_boolean(ctx, -1) && (duk_get_boolean(ctx, -1) != 0) == globMatch(args[0], args[1]),
-                       "shExpMatch('" + args[0] + "', '" + args[1] + "')");
+        OXL_FUZZ_CHECK(
+            duk_is_boolean(ctx, -1) && (duk_get_boolean(ctx, -1) != 0) == globMatch(args[0], args[1]),
+            "shExpMatch('" + args[0] + "', '" + args[1] + "')");
     }
     if (ok && name == "FindProxyForURL") {
         OXL_FUZZ_CHECK(duk_is_string(ctx, -1), "FindProxyForURL answered no string");

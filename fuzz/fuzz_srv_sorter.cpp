@@ -24,8 +24,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::size_t count = input.ConsumeIntegralInRange<std::size_t>(0, 300);
     for (std::size_t i = 0; i < count && input.remaining_bytes() > 0; ++i) {
         const bool wide = input.ConsumeBool();
-        const uint32_t priority = wide ? input.ConsumeIntegral<uint32_t>() : input.ConsumeIntegralInRange(0u, 3u);
-        const uint32_t weight = wide ? input.ConsumeIntegral<uint32_t>() : input.ConsumeIntegralInRange(0u, 5u);
+        const uint32_t priority =
+            wide ? input.ConsumeIntegral<uint32_t>() : input.ConsumeIntegralInRange(0u, 3u);
+        const uint32_t weight =
+            wide ? input.ConsumeIntegral<uint32_t>() : input.ConsumeIntegralInRange(0u, 5u);
         records.emplace_back(priority, weight, input.ConsumeIntegral<uint16_t>(), std::to_string(i),
                              input.ConsumeIntegral<int32_t>());
     }
@@ -46,7 +48,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     auto a = original;
     auto b = records;
-    const auto less = [](const ServiceResourceRecord& x, const ServiceResourceRecord& y) { return key(x) < key(y); };
+    const auto less = [](const ServiceResourceRecord& x, const ServiceResourceRecord& y) {
+        return key(x) < key(y);
+    };
     std::sort(a.begin(), a.end(), less);
     std::sort(b.begin(), b.end(), less);
     OXL_FUZZ_CHECK(a == b, "the order is not a permutation of the records");
