@@ -72,12 +72,12 @@ duk_context* engine() {
 bool globMatch(const std::string& text, const std::string& pattern) {
     std::size_t t = 0, p = 0, star = std::string::npos, resume = 0;
     while (t < text.size()) {
-        if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == text[t])) {
-            ++t;
-            ++p;
-        } else if (p < pattern.size() && pattern[p] == '*') {
+        if (p < pattern.size() && pattern[p] == '*') {
             star = p++;
             resume = t;
+        } else if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == text[t])) {
+            ++t;
+            ++p;
         } else if (star != std::string::npos) {
             p = star + 1;
             t = ++resume;
