@@ -311,7 +311,10 @@ TEST(DnsServerAddress, AcceptedAndRejectedForms) {
                                                "dns.corp.test:53",
                                                "dns.corp.test",
                                                "300.1.1.1",
-                                               ":53"};
+                                               ":53",
+                                               std::string("127.0.0.1\0evil", 14),
+                                               std::string("[::1\0x]:53", 10),
+                                               std::string("::1\0", 4)};
     for (const auto& text : rejected) {
         EXPECT_FALSE(parseDnsServerAddress(text).has_value()) << text;
     }
