@@ -13,6 +13,7 @@
 
 #include "oxl/common/Reactor.h"
 #include "oxl/edge/EdgeInfrastructureEventController.h"
+#include "oxl/runtime/TestHook.h"
 
 namespace oxl::edge {
 
@@ -66,7 +67,7 @@ class EdgeInfrastructureEventControllerImpl : public EdgeInfrastructureEventCont
     void setMinimumRefetchPeriodInSeconds(unsigned int seconds);
     void setFailoverMonitoringWindowsInSeconds(unsigned int seconds);
     // Replaces the system clock (tests move time by hand).
-    void setClockForTesting(Clock clock);
+    OXL_TEST_HOOK void setClockForTesting(Clock clock);
     // How many re-fetches were started (for tests and diagnostics).
     unsigned int getRefetchCount() const;
 

@@ -23,6 +23,7 @@
 #include "oxl/edge/EdgeDetectionController.h"
 #include "oxl/edge/GlobalEdgeState.h"
 #include "oxl/edge/PolicyDrivenEdgeVisibility.h"
+#include "oxl/runtime/TestHook.h"
 #include "oxl/runtime/ThreadPool.h"
 #include "oxl/sysmon/SystemMonitor.h"
 
@@ -101,7 +102,7 @@ class GlobalEdgeStateImpl : public GlobalEdgeState,
     // Seconds the current refresh timer was armed for and its fire time; 0 without a live timer.
     long getRefreshTimerSeconds();
     long getRefreshTimerFireTime();
-    void setClockForTesting(Clock clock);
+    OXL_TEST_HOOK void setClockForTesting(Clock clock);
 
     // Used by the timer and the pool's tasks. scheduleRefresh only queues the refresh (it takes no lock).
     void scheduleRefresh();

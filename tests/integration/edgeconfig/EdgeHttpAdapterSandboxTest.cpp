@@ -94,6 +94,35 @@ TEST_F(EdgeHttpAdapterSandboxTest, DroppedConnectionIsATransportFailure) {
         << "one fault, then normal again";
 }
 
+// An answer longer than the adapter accepts ends the transfer: no configuration, one error line, and the
+// next request under the default cap succeeds against the same edge.
+TEST_F(EdgeHttpAdapterSandboxTest, AnAnswerOverTheBodyCapIsRefused) {
+    EdgeConfigRequestImpl request(adapter);
+    EdgeConfig config;
+    ASSERT_EQ(request.execute(params(), config), EdgeConfigRequest::SUCCESS);
+    const std::size_t whole = edge->received().size();
+    ASSERT_GT(whole, 0u);
+
+    oxl::test::LogCapture log;
+    adapter->setMaxResponseBodySize(64);  // the sandbox's answer is several hundred bytes
+    EdgeConfig capped;
+    EXPECT_EQ(request.execute(params(), capped), EdgeConfigRequest::FAILED_TO_PARSE_RESPONSE);
+    EXPECT_TRUE(capped == EdgeConfig());
+    // Said once by the transfer however many chunks arrived past the limit, and once by the request.
+    EXPECT_EQ(log.count("larger than the limit of 64 bytes", "oxl.httpclient"), 1u);
+    size_t edgeErrors = 0;
+    for (const auto& r : log.records()) {
+        edgeErrors += r.logger == "oxl.edge" && r.level <= OXL_LEVEL_ERROR &&
+                      r.message.find("RESPONSE_TOO_LARGE") != std::string::npos;
+    }
+    EXPECT_EQ(edgeErrors, 1u);
+
+    adapter->setMaxResponseBodySize(EdgeHttpAdapter::DEFAULT_MAX_RESPONSE_BODY_SIZE);
+    EdgeConfig again;
+    EXPECT_EQ(request.execute(params(), again), EdgeConfigRequest::SUCCESS);
+    EXPECT_FALSE(again == EdgeConfig());
+}
+
 TEST_F(EdgeHttpAdapterSandboxTest, TransportFailuresMap) {
     using R = EdgeConfigHttpClient;
     oxl::sandbox::InternalWebServer plainHttp;
