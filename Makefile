@@ -1,5 +1,5 @@
-# Entry points: make test, make test-sanitize, make test-tsan, make fuzz, make soak, make demo, make bench,
-# make install.
+# Entry points: make test, make test-sanitize, make test-tsan, make fuzz, make soak, make demo, make lab,
+# make bench, make install.
 BUILD        ?= build
 SAN_BUILD    ?= build-sanitize
 BENCH_BUILD  ?= build-bench
@@ -10,8 +10,10 @@ PREFIX       ?= /usr/local
 JOBS         ?= $(shell nproc)
 CTEST_JOBS   ?= 2
 CMAKE_FLAGS  ?=
+LAB_FLAGS    ?=
 
-.PHONY: all deps configure build test test-unit test-sanitize test-tsan fuzz soak demo bench install format clean
+.PHONY: all deps configure build test test-unit test-sanitize test-tsan fuzz soak demo lab bench install format \
+        clean
 
 all: build
 
@@ -57,10 +59,15 @@ fuzz: deps
 demo: build
 	./$(BUILD)/oxlnet demo
 
+# Network-change lab in network namespaces (root); LAB_FLAGS=--quick for a 30-second stay.
+lab: configure
+	cmake --build $(BUILD) -j $(JOBS) --target oxl_lab_client oxl_lab_servers
+	python3 lab/run_lab.py --build $(BUILD) $(LAB_FLAGS)
+
 bench: deps
 	cmake -S . -B $(BENCH_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DOXL_BUILD_BENCH=ON $(CMAKE_FLAGS)
-	cmake --build $(BENCH_BUILD) -j $(JOBS)
-	./scripts/run-bench.sh $(BENCH_BUILD)
+	cmake --build $(BENCH_BUILD) -j $(JOBS) --target oxl_bench
+	./scripts/run-bench.sh $(BENCH_BUILD) $(BUILD)/bench/results.json
 
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)

@@ -1,65 +1,71 @@
 #!/usr/bin/env python3
-"""Turns Google Benchmark JSON output into a table of library-versus-baseline ratios.
+"""Turns the Google Benchmark JSON output of the bench programs into one table and results.json.
 
-Benchmarks come in pairs whose names differ only in one path element: "base" (the baseline) and "lib" (the
-library). The ratio is the library's throughput divided by the baseline's (1.00 = as fast; 0.50 = half as
-fast). Throughput is items or bytes per second when the benchmark counts them, else 1 / time per iteration.
-A pair whose halves carry the counters median_ms, min_ms and max_ms (repeated rounds, measured interleaved)
-gets a line with the spread of both sides under the table.
+Every row is a benchmark whose counters come from bench/Interleaved.h: median wall and CPU time per operation
+of the baseline and the library, and the per-round speed ratio (library / baseline; above 1 the library is
+faster) as median, minimum and maximum over the interleaved rounds, with the row's goal (0 = none). A ratio
+marked "cpu" compares CPU time (rows whose whole work runs on the measuring thread), the others wall time.
+
+usage: compare.py [--json OUT] RESULT.json...
 """
 import json
+import math
 import sys
 
-
-def throughput(b):
-    for key, unit in (("items_per_second", "items/s"), ("bytes_per_second", "B/s")):
-        if key in b:
-            return b[key], unit
-    t = b.get("real_time", 0.0)
-    scale = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}[b.get("time_unit", "ns")]
-    return (1.0 / (t * scale) if t else 0.0), "iter/s"
+KEYS = ("base_wall_us", "lib_wall_us", "base_cpu_us", "lib_cpu_us", "ratio", "ratio_min", "ratio_max", "rounds")
 
 
-def human(v, unit):
-    if unit == "B/s":
-        return f"{v / 1e6:10.2f} MB/s"
-    return f"{v:12.0f} {unit}"
+def rows_of(path):
+    with open(path) as fh:
+        data = json.load(fh)
+    for b in data.get("benchmarks", []):
+        if b.get("run_type") == "aggregate":
+            continue
+        if b.get("error_occurred"):
+            yield b["name"].split("/iterations:")[0], {"error": b.get("error_message", "failed")}
+            continue
+        if all(k in b for k in KEYS):
+            yield b["name"].split("/iterations:")[0], {k: b[k] for k in KEYS + ("goal", "by_cpu") if k in b}
 
 
-def main(paths):
+def times(v):
+    return f"{v:10.2f}" if math.isfinite(v) else f"{'-':>10}"
+
+
+def main(argv):
+    out = None
+    if len(argv) >= 2 and argv[0] == "--json":
+        out, argv = argv[1], argv[2:]
     rows = []
-    spreads = []
-    for path in paths:
-        with open(path) as fh:
-            data = json.load(fh)
-        pairs = {}
-        for b in data.get("benchmarks", []):
-            if b.get("run_type") == "aggregate":
-                continue
-            parts = b["name"].split("/")
-            role = next((p for p in parts if p in ("base", "lib")), None)
-            if role is None:
-                continue
-            key = "/".join(p for p in parts if p != role)
-            pairs.setdefault(key, {})[role] = throughput(b)
-            if all(c in b for c in ("median_ms", "min_ms", "max_ms")):
-                pairs[key][role + "_spread"] = (b["median_ms"], b["min_ms"], b["max_ms"], int(b.get("rounds", 0)))
-        for key, roles in pairs.items():
-            if "base_spread" in roles and "lib_spread" in roles:
-                spreads.append((key, roles["base_spread"], roles["lib_spread"]))
-            if "base" in roles and "lib" in roles:
-                (bv, unit), (lv, _) = roles["base"], roles["lib"]
-                rows.append((key, human(bv, unit), human(lv, unit), lv / bv if bv else float("nan")))
+    for path in argv:
+        try:
+            rows.extend(rows_of(path))
+        except (OSError, ValueError) as e:
+            print(f"{path}: {e}")
     if not rows:
-        print("no benchmark pairs found")
+        print("no benchmark rows found")
         return 1
-    width = max(len(r[0]) for r in rows)
-    print(f"{'case':<{width}}  {'baseline':>18}  {'library':>18}  ratio")
-    for key, b, l, ratio in rows:
-        print(f"{key:<{width}}  {b:>18}  {l:>18}  {ratio:5.2f}")
-    for key, base, lib in spreads:
-        print(f"{key}: {base[3]} interleaved rounds, median (min, max) ms: "
-              f"baseline {base[0]:.1f} ({base[1]:.1f}, {base[2]:.1f}), library {lib[0]:.1f} ({lib[1]:.1f}, {lib[2]:.1f})")
+    width = max(len(name) for name, _ in rows)
+    print(f"{'row':<{width}}  {'base us/op':>10} {'lib us/op':>10} {'base cpu':>10} {'lib cpu':>10}"
+          f"  {'ratio (min-max)':>23} {'rounds':>6}  goal")
+    results = {}
+    for name, r in rows:
+        if "error" in r:
+            print(f"{name:<{width}}  failed: {r['error']}")
+            continue
+        goal = r.get("goal", 0)
+        verdict = ""
+        if goal > 0:
+            verdict = f">= {goal:.2f} {'met' if r['ratio'] >= goal else 'MISSED'}"
+        spread = f"{r['ratio']:.2f} ({r['ratio_min']:.2f}-{r['ratio_max']:.2f}){' cpu' if r.get('by_cpu') else ''}"
+        print(f"{name:<{width}}  {times(r['base_wall_us'])} {times(r['lib_wall_us'])} {times(r['base_cpu_us'])}"
+              f" {times(r['lib_cpu_us'])}  {spread:>23} {int(r['rounds']):>6}  {verdict}")
+        results[name] = {"median": r["ratio"], "min": r["ratio_min"], "max": r["ratio_max"],
+                         "runs": int(r["rounds"])}
+    if out:
+        with open(out, "w") as fh:
+            json.dump(results, fh, indent=2, sort_keys=True)
+            fh.write("\n")
     return 0
 
 

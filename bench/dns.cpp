@@ -10,15 +10,16 @@
 // ordering costs. The library draws each record at random by its weight (RFC 2782); the ratio shows that
 // the weighted draw stays within a small factor of a sort instead of growing with the square of n.
 #include <ares.h>
-#include <benchmark/benchmark.h>
 #include <poll.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "Interleaved.h"
 #include "oxl/dns/DnsUtils.h"
 #include "oxl/dns/DnsUtilsScopedSetCustomServerAddress.h"
 #include "oxl/dns/ServiceResourceRecordSorter.h"
@@ -38,23 +39,21 @@ oxl::test::Dnsmasq& server() {
     return dns;
 }
 
-void libQuery(benchmark::State& state) {
-    if (!server().isRunning()) {
-        state.SkipWithError("dnsmasq did not start");
-        return;
-    }
-    oxl::dns::DnsUtilsScopedSetCustomServerAddress scope(server().address());
-    size_t records = 0;
-    for (auto _ : state) {
-        std::vector<oxl::dns::ServiceResourceRecord> answer;
-        if (oxl::dns::DnsUtils::executeSRVRecordQuery(kName, answer) != oxl::dns::DnsQueryResult::SUCCESS) {
-            state.SkipWithError("query failed");
-            break;
-        }
-        records += answer.size();
-    }
-    benchmark::DoNotOptimize(records);
-    state.SetItemsProcessed(state.iterations());
+bool libQuery() {
+    std::vector<oxl::dns::ServiceResourceRecord> answer;
+    const bool ok =
+        oxl::dns::DnsUtils::executeSRVRecordQuery(kName, answer) == oxl::dns::DnsQueryResult::SUCCESS &&
+        answer.size() == 3;
+    benchmark::DoNotOptimize(answer);
+    return ok;
+}
+
+// The server address is set once per round, as the old per-run scope did.
+oxl::bench::Round libQueries(int ops) {
+    return [inner = oxl::bench::repeat(ops, libQuery)](oxl::bench::Sample& sample) mutable {
+        oxl::dns::DnsUtilsScopedSetCustomServerAddress scope(server().address());
+        return inner(sample);
+    };
 }
 
 struct BareResult {
@@ -76,65 +75,50 @@ void onBareAnswer(void* arg, int status, int, unsigned char* abuf, int alen) {
     ares_free_data(head);
 }
 
-void baseQuery(benchmark::State& state) {
-    if (!server().isRunning()) {
-        state.SkipWithError("dnsmasq did not start");
-        return;
+bool baseQuery() {
+    ares_options options{};
+    options.timeout = 1000;
+    options.tries = 2;
+    options.flags = ARES_FLAG_NOCHECKRESP;
+    ares_channel channel = nullptr;
+    if (ares_init_options(&channel, &options, ARES_OPT_TIMEOUTMS | ARES_OPT_TRIES | ARES_OPT_FLAGS) !=
+        ARES_SUCCESS) {
+        return false;
     }
-    ares_library_init(ARES_LIB_INIT_ALL);
-    size_t records = 0;
-    for (auto _ : state) {
-        ares_options options{};
-        options.timeout = 1000;
-        options.tries = 2;
-        options.flags = ARES_FLAG_NOCHECKRESP;
-        ares_channel channel = nullptr;
-        if (ares_init_options(&channel, &options, ARES_OPT_TIMEOUTMS | ARES_OPT_TRIES | ARES_OPT_FLAGS) !=
-            ARES_SUCCESS) {
-            state.SkipWithError("ares_init_options failed");
-            break;
+    ares_addr_port_node node{};
+    node.family = AF_INET;
+    node.addr.addr4.s_addr = htonl(INADDR_LOOPBACK);
+    node.udp_port = node.tcp_port = server().port();
+    ares_set_servers_ports(channel, &node);
+    BareResult result;
+    ares_query(channel, kName, 1, 33, onBareAnswer, &result);
+    while (result.status < 0) {
+        ares_socket_t sockets[ARES_GETSOCK_MAXNUM];
+        const int bits = ares_getsock(channel, sockets, ARES_GETSOCK_MAXNUM);
+        pollfd fds[ARES_GETSOCK_MAXNUM];
+        nfds_t n = 0;
+        for (int i = 0;
+             i < ARES_GETSOCK_MAXNUM && (ARES_GETSOCK_READABLE(bits, i) || ARES_GETSOCK_WRITABLE(bits, i));
+             ++i) {
+            fds[n++] =
+                pollfd{sockets[i], static_cast<short>(ARES_GETSOCK_READABLE(bits, i) ? POLLIN : POLLOUT), 0};
         }
-        ares_addr_port_node node{};
-        node.family = AF_INET;
-        node.addr.addr4.s_addr = htonl(INADDR_LOOPBACK);
-        node.udp_port = node.tcp_port = server().port();
-        ares_set_servers_ports(channel, &node);
-        BareResult result;
-        ares_query(channel, kName, 1, 33, onBareAnswer, &result);
-        while (result.status < 0) {
-            ares_socket_t sockets[ARES_GETSOCK_MAXNUM];
-            const int bits = ares_getsock(channel, sockets, ARES_GETSOCK_MAXNUM);
-            pollfd fds[ARES_GETSOCK_MAXNUM];
-            nfds_t n = 0;
-            for (int i = 0; i < ARES_GETSOCK_MAXNUM &&
-                            (ARES_GETSOCK_READABLE(bits, i) || ARES_GETSOCK_WRITABLE(bits, i));
-                 ++i) {
-                fds[n++] = pollfd{sockets[i],
-                                  static_cast<short>(ARES_GETSOCK_READABLE(bits, i) ? POLLIN : POLLOUT), 0};
-            }
-            timeval tv{};
-            timeval* wait = ares_timeout(channel, nullptr, &tv);
-            const int timeoutMs = wait ? static_cast<int>(wait->tv_sec * 1000 + wait->tv_usec / 1000) : 1000;
-            if (poll(fds, n, timeoutMs) <= 0) {
-                ares_process_fd(channel, ARES_SOCKET_BAD, ARES_SOCKET_BAD);
-                continue;
-            }
-            for (nfds_t i = 0; i < n; ++i) {
-                if (fds[i].revents != 0) {
-                    ares_process_fd(channel, (fds[i].revents & POLLIN) ? fds[i].fd : ARES_SOCKET_BAD,
-                                    (fds[i].revents & POLLOUT) ? fds[i].fd : ARES_SOCKET_BAD);
-                }
+        timeval tv{};
+        timeval* wait = ares_timeout(channel, nullptr, &tv);
+        const int timeoutMs = wait ? static_cast<int>(wait->tv_sec * 1000 + wait->tv_usec / 1000) : 1000;
+        if (poll(fds, n, timeoutMs) <= 0) {
+            ares_process_fd(channel, ARES_SOCKET_BAD, ARES_SOCKET_BAD);
+            continue;
+        }
+        for (nfds_t i = 0; i < n; ++i) {
+            if (fds[i].revents != 0) {
+                ares_process_fd(channel, (fds[i].revents & POLLIN) ? fds[i].fd : ARES_SOCKET_BAD,
+                                (fds[i].revents & POLLOUT) ? fds[i].fd : ARES_SOCKET_BAD);
             }
         }
-        ares_destroy(channel);
-        if (result.status != ARES_SUCCESS) {
-            state.SkipWithError("bare query failed");
-            break;
-        }
-        records += result.records;
     }
-    benchmark::DoNotOptimize(records);
-    state.SetItemsProcessed(state.iterations());
+    ares_destroy(channel);
+    return result.status == ARES_SUCCESS && result.records == 3;
 }
 
 std::vector<oxl::dns::ServiceResourceRecord> largeGroup() {
@@ -145,37 +129,44 @@ std::vector<oxl::dns::ServiceResourceRecord> largeGroup() {
     return records;
 }
 
-void baseSort(benchmark::State& state) {
-    const auto input = largeGroup();
-    for (auto _ : state) {
-        auto records = input;
+oxl::bench::Round baseSort(int ops) {
+    auto input = std::make_shared<const std::vector<oxl::dns::ServiceResourceRecord>>(largeGroup());
+    return oxl::bench::repeat(ops, [input] {
+        auto records = *input;
         std::stable_sort(records.begin(), records.end(), [](const auto& a, const auto& b) {
             return a.getPriority() != b.getPriority() ? a.getPriority() < b.getPriority()
                                                       : a.getWeight() > b.getWeight();
         });
         benchmark::DoNotOptimize(records.data());
-    }
-    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * input.size()));
+        return true;
+    });
 }
 
-void libSort(benchmark::State& state) {
-    const auto input = largeGroup();
-    for (auto _ : state) {
-        auto records = input;
+oxl::bench::Round libSort(int ops) {
+    auto input = std::make_shared<const std::vector<oxl::dns::ServiceResourceRecord>>(largeGroup());
+    return oxl::bench::repeat(ops, [input] {
+        auto records = *input;
         oxl::dns::ServiceResourceRecordSorter(records).sortRecords();
         benchmark::DoNotOptimize(records.data());
-    }
-    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * input.size()));
+        return records.size() == input->size();
+    });
 }
-
-const bool registered = [] {
-    benchmark::RegisterBenchmark("srv_sort_60000/base", baseSort)->MinTime(1.0);
-    benchmark::RegisterBenchmark("srv_sort_60000/lib", libSort)->MinTime(1.0);
-    benchmark::RegisterBenchmark("srv_query/base", baseQuery)->MinTime(1.0)->UseRealTime();
-    benchmark::RegisterBenchmark("srv_query/lib", libQuery)->MinTime(1.0)->UseRealTime();
-    return true;
-}();
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    ares_library_init(ARES_LIB_INIT_ALL);
+    if (!server().isRunning()) {
+        std::fprintf(stderr, "dnsmasq did not start\n");
+        return 1;
+    }
+    oxl::bench::registerPair({"srv_sort_60000", 1, 15, 0, baseSort(1), libSort(1), oxl::bench::Measure::CPU});
+    oxl::bench::registerPair({"srv_query", 50, 21, 0.9, oxl::bench::repeat(50, baseQuery), libQueries(50)});
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -4,11 +4,12 @@
 // Baseline: libxml2 parsing the same document into a tree with the same options, without any XPath
 // lookup or reading into the configuration; the ratio shows what the lookups, the SRV ordering of each
 // service's servers and the building of the configuration add to the bare parse.
-#include <benchmark/benchmark.h>
 #include <libxml/parser.h>
 
+#include <memory>
 #include <string>
 
+#include "Interleaved.h"
 #include "oxl/edge/EdgeConfigResponse.h"
 
 namespace {
@@ -41,52 +42,46 @@ std::string document(int services) {
     return xml;
 }
 
-void libParse(benchmark::State& state, int services) {
+oxl::bench::Round libParse(int ops, int services) {
     oxl::edge::HttpClientResponse response;
     response.httpCode = 200;
     response.body = document(services);
-    const oxl::edge::EdgeConfigResponse parser(response);
-    for (auto _ : state) {
+    auto parser = std::make_shared<const oxl::edge::EdgeConfigResponse>(response);
+    return oxl::bench::repeat(ops, [parser, services] {
         oxl::edge::EdgeConfig config;
-        if (parser.parse(config) != oxl::edge::EdgeConfigResponse::SUCCESS ||
-            config.onPremServices.size() != static_cast<size_t>(services)) {
-            state.SkipWithError("parse failed");
-            break;
-        }
+        const bool ok = parser->parse(config) == oxl::edge::EdgeConfigResponse::SUCCESS &&
+                        config.onPremServices.size() == static_cast<size_t>(services);
         benchmark::DoNotOptimize(config);
-    }
-    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * services);
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * response.body.size()));
+        return ok;
+    });
 }
 
-void baseParse(benchmark::State& state, int services) {
-    const std::string body = document(services);
-    for (auto _ : state) {
+oxl::bench::Round baseParse(int ops, int services) {
+    auto body = std::make_shared<const std::string>(document(services));
+    return oxl::bench::repeat(ops, [body] {
         xmlDoc* doc =
-            xmlReadMemory(body.data(), static_cast<int>(body.size()), nullptr, nullptr,
+            xmlReadMemory(body->data(), static_cast<int>(body->size()), nullptr, nullptr,
                           XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_NOCDATA);
-        if (doc == nullptr) {
-            state.SkipWithError("parse failed");
-            break;
-        }
         benchmark::DoNotOptimize(doc);
         xmlFreeDoc(doc);
-    }
-    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * services);
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * body.size()));
+        return doc != nullptr;
+    });
 }
-
-const bool registered = [] {
-    xmlInitParser();
-    for (const int n : {1, 100, 1000}) {
-        const std::string name = "parse_" + std::to_string(n);
-        const double minTime = n == 1000 ? 1.0 : 0.3;
-        benchmark::RegisterBenchmark((name + "/base").c_str(), baseParse, n)->MinTime(minTime);
-        benchmark::RegisterBenchmark((name + "/lib").c_str(), libParse, n)->MinTime(minTime);
-    }
-    return true;
-}();
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    xmlInitParser();
+    for (const int n : {1, 100, 1000}) {
+        const int ops = n == 1 ? 500 : n == 100 ? 10 : 1;
+        oxl::bench::registerPair({"parse_" + std::to_string(n), static_cast<double>(ops), 21, 0.5,
+                                  baseParse(ops, n), libParse(ops, n), oxl::bench::Measure::CPU});
+    }
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -9,26 +9,31 @@
 // Both sides collect the body into one buffer sized from the announced length. Both sides keep the connection
 // alive between transfers (the server allows it), so each run pays one TLS handshake.
 //
-// Memory: the "https_small" and "https_1mib" pairs run in this process after GlobalInit, so both sides go
-// through the library's zero-wiping libcurl memory callbacks. libcurl can be initialised once per process,
-// so the "_plainmalloc" pairs run in a child: this program started again with --plainmalloc-child, which
-// calls curl_global_init (plain malloc) before anything else, does the transfers and prints the time they
-// took; the parent reports that time (manual time, one iteration of N transfers).
-#include <benchmark/benchmark.h>
+// Memory and interleaving: libcurl is initialised once per process, so each side runs in a child process of
+// its own, started once and kept for the whole run: the library's child calls GlobalInit (the library's
+// wiping memory callbacks, as an application runs), the baseline's child calls curl_global_init (plain
+// malloc). The parent runs the server and hands the children rounds of transfers alternately; each child
+// reports the wall time and its own process CPU time (every client thread, no server) of a round.
+//
+// Rows: small bodies, 1 MiB and 16 MiB bodies, and the cost of one response header and of one Set-Cookie:
+// the CPU time a transfer with 200 extra headers (or 50 cookies, libcurl's most per response) takes beyond
+// the small transfer, divided by their number.
 #include <curl/curl.h>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
+#include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <iostream>
+#include <map>
 #include <memory>
-#include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
+
+#include "Interleaved.h"
 
 #include "oxl/cert/common/CertVerifier.h"
 #include "oxl/cert/common/CertVerifierFactory.h"
@@ -47,11 +52,12 @@ extern char** environ;
 namespace {
 
 constexpr const char* HOST = "bench.test";
-constexpr int SMALL_TRANSFERS = 1000;
-constexpr int BIG_TRANSFERS = 500;
+constexpr size_t SMALL_SIZE = 96;
 constexpr size_t BIG_SIZE = 1024 * 1024;
-
-std::string selfPath;
+constexpr size_t HUGE_SIZE = 16 * 1024 * 1024;
+constexpr int EXTRA_HEADERS = 200;
+// libcurl takes at most 50 Set-Cookie lines from one response.
+constexpr int EXTRA_COOKIES = 50;
 
 struct Target {
     std::string url;
@@ -66,8 +72,9 @@ struct Server {
     oxl::test::TestPki::ServerChain chain = pki.makeServerChain(HOST);
     oxl::test::HttpServerFixture https{oxl::test::HttpServerFixture::Options{
         .https = true, .certFile = chain.certFile, .keyFile = chain.keyFile}};
-    std::string small = std::string(96, 's');
+    std::string small = std::string(SMALL_SIZE, 's');
     std::string big = std::string(BIG_SIZE, 'b');
+    std::string huge = std::string(HUGE_SIZE, 'h');
     bool running = false;
 
     Server() {
@@ -80,11 +87,23 @@ struct Server {
         https.onGet("/big", [this](const httplib::Request&, httplib::Response& res) {
             res.set_content(big, "application/octet-stream");
         });
+        https.onGet("/huge", [this](const httplib::Request&, httplib::Response& res) {
+            res.set_content(huge, "application/octet-stream");
+        });
+        https.onGet("/headers", [this](const httplib::Request&, httplib::Response& res) {
+            for (int i = 0; i < EXTRA_HEADERS; ++i) {
+                res.set_header("X-Bench-" + std::to_string(i), "value-" + std::to_string(i * 7919));
+            }
+            res.set_content(small, "text/plain");
+        });
+        https.onGet("/cookies", [this](const httplib::Request&, httplib::Response& res) {
+            for (int i = 0; i < EXTRA_COOKIES; ++i) {
+                res.set_header("Set-Cookie", "c" + std::to_string(i) + "=v" + std::to_string(i * 7919) +
+                                                 "; Path=/; Secure; HttpOnly");
+            }
+            res.set_content(small, "text/plain");
+        });
         running = https.start();
-    }
-    Target target(const std::string& path, size_t size) const {
-        return {std::string("https://") + HOST + ":" + std::to_string(https.port()) + path, chain.trustFile,
-                https.port(), size};
     }
 };
 
@@ -192,128 +211,195 @@ class BaseSide {
     curl_slist* resolve_ = nullptr;
 };
 
-template <typename Side>
-void inProcess(benchmark::State& state, const std::string& path, size_t size) {
-    if (!server().running) {
-        state.SkipWithError("the HTTPS server did not start");
-        return;
-    }
-    Side side(server().target(path, size));
-    if (!side.transfer()) {  // connection and handshake outside the timing
-        state.SkipWithError("warm-up transfer failed");
-        return;
-    }
-    for (auto _ : state) {
-        if (!side.transfer()) {
-            state.SkipWithError("transfer failed");
-            break;
-        }
-    }
-    state.SetItemsProcessed(state.iterations());
-    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(size));
+// --- the child: one side, rounds read from standard input ---
+
+Target targetFor(const std::string& port, const std::string& trust, const std::string& path, size_t size) {
+    return {std::string("https://") + HOST + ":" + port + path, trust,
+            static_cast<uint16_t>(std::stoul(port)), size};
 }
 
-// --- the plain-malloc child ---
-
+// argv: --child lib|base PORT TRUST. Each input line "PATH SIZE COUNT" runs COUNT transfers (after one
+// untimed warm-up per path) and answers "WALL_NS CPU_NS", or "fail".
 template <typename Side>
-int timeTransfers(const Target& target, int count) {
-    Side side(target);
-    if (!side.transfer()) {
-        return 1;
-    }
-    const auto start = std::chrono::steady_clock::now();
-    for (int i = 0; i < count; ++i) {
-        if (!side.transfer()) {
-            return 1;
+int serveRounds(const std::string& port, const std::string& trust) {
+    std::map<std::string, std::unique_ptr<Side>> sides;
+    char path[256] = {};
+    size_t size = 0;
+    int count = 0;
+    while (std::scanf("%255s %zu %d", path, &size, &count) == 3) {
+        auto& side = sides[path];
+        bool ok = true;
+        if (!side) {
+            side = std::make_unique<Side>(targetFor(port, trust, path, size));
+            ok = side->transfer();
         }
+        const double wall = oxl::bench::clockSeconds(CLOCK_MONOTONIC);
+        const double cpu = oxl::bench::clockSeconds(CLOCK_PROCESS_CPUTIME_ID);
+        for (int i = 0; ok && i < count; ++i) {
+            ok = side->transfer();
+        }
+        const double cpuSpent = oxl::bench::clockSeconds(CLOCK_PROCESS_CPUTIME_ID) - cpu;
+        const double wallSpent = oxl::bench::clockSeconds(CLOCK_MONOTONIC) - wall;
+        if (ok) {
+            std::printf("%.0f %.0f\n", wallSpent * 1e9, cpuSpent * 1e9);
+        } else {
+            std::printf("fail\n");
+        }
+        std::fflush(stdout);
     }
-    const auto elapsed = std::chrono::steady_clock::now() - start;
-    std::cout << std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed).count() << std::endl;
     return 0;
 }
 
-// argv: --plainmalloc-child lib|base URL TRUST PORT SIZE COUNT
 int childMain(char** argv) {
-    if (curl_global_init(CURL_GLOBAL_ALL) != CURLE_OK) {
+    const bool lib = std::strcmp(argv[2], "lib") == 0;
+    if (lib ? oxl::netutils::GlobalInit() != 0 : curl_global_init(CURL_GLOBAL_ALL) != CURLE_OK) {
         return 1;
     }
-    const Target target{argv[3], argv[4], static_cast<uint16_t>(std::stoul(argv[5])), std::stoul(argv[6])};
-    const int count = std::stoi(argv[7]);
-    const int status = std::strcmp(argv[2], "lib") == 0 ? timeTransfers<LibSide>(target, count)
-                                                        : timeTransfers<BaseSide>(target, count);
-    curl_global_cleanup();
+    const int status = lib ? serveRounds<LibSide>(argv[3], argv[4]) : serveRounds<BaseSide>(argv[3], argv[4]);
+    if (lib) {
+        oxl::netutils::GlobalCleanup();
+    } else {
+        curl_global_cleanup();
+    }
     return status;
 }
 
-void inChild(benchmark::State& state, const char* side, const std::string& path, size_t size, int count) {
-    if (!server().running) {
-        state.SkipWithError("the HTTPS server did not start");
-        return;
-    }
-    const Target target = server().target(path, size);
-    const std::string output = server().pki.dir() + "/child.out";
-    std::vector<std::string> args = {selfPath,
-                                     "--plainmalloc-child",
-                                     side,
-                                     target.url,
-                                     target.trustFile,
-                                     std::to_string(target.port),
-                                     std::to_string(size),
-                                     std::to_string(count)};
-    std::vector<char*> argv;
-    for (auto& a : args) {
-        argv.push_back(a.data());
-    }
-    argv.push_back(nullptr);
-    for (auto _ : state) {
+// --- the parent: a child per side, driven through pipes ---
+
+class Child {
+  public:
+    Child(const std::string& self, const char* side) {
+        int toChild[2] = {-1, -1};
+        int fromChild[2] = {-1, -1};
+        if (pipe(toChild) != 0 || pipe(fromChild) != 0) {
+            return;
+        }
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        pid_t pid = -1;
-        int status = -1;
-        if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
-            waitpid(pid, &status, 0);
+        posix_spawn_file_actions_adddup2(&actions, toChild[0], 0);
+        posix_spawn_file_actions_adddup2(&actions, fromChild[1], 1);
+        posix_spawn_file_actions_addclose(&actions, toChild[1]);
+        posix_spawn_file_actions_addclose(&actions, fromChild[0]);
+        std::vector<std::string> args = {self, "--child", side, std::to_string(server().https.port()),
+                                         server().chain.trustFile};
+        std::vector<char*> argv;
+        for (auto& a : args) {
+            argv.push_back(a.data());
+        }
+        argv.push_back(nullptr);
+        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
+            pid_ = -1;
         }
         posix_spawn_file_actions_destroy(&actions);
-        std::ifstream in(output);
-        long long nanoseconds = 0;
-        if (status != 0 || !(in >> nanoseconds) || nanoseconds <= 0) {
-            state.SkipWithError("the plain-malloc child failed");
-            break;
-        }
-        state.SetIterationTime(static_cast<double>(nanoseconds) / 1e9);
+        close(toChild[0]);
+        close(fromChild[1]);
+        in_ = fdopen(toChild[1], "w");
+        out_ = fdopen(fromChild[0], "r");
     }
-    state.SetItemsProcessed(state.iterations() * count);
-    state.SetBytesProcessed(state.iterations() * count * static_cast<int64_t>(size));
+    ~Child() {
+        if (in_ != nullptr) {
+            std::fclose(in_);  // end of input ends the child
+        }
+        if (out_ != nullptr) {
+            std::fclose(out_);
+        }
+        if (pid_ > 0) {
+            int status = 0;
+            waitpid(pid_, &status, 0);
+        }
+    }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    bool round(const std::string& path, size_t size, int count, oxl::bench::Sample& sample) {
+        if (pid_ <= 0 || in_ == nullptr || out_ == nullptr) {
+            return false;
+        }
+        std::fprintf(in_, "%s %zu %d\n", path.c_str(), size, count);
+        std::fflush(in_);
+        double wallNs = 0;
+        double cpuNs = 0;
+        if (std::fscanf(out_, "%lf %lf", &wallNs, &cpuNs) != 2) {
+            return false;
+        }
+        sample.wall = wallNs * 1e-9;
+        sample.cpu = cpuNs * 1e-9;
+        return true;
+    }
+
+  private:
+    pid_t pid_ = -1;
+    FILE* in_ = nullptr;
+    FILE* out_ = nullptr;
+};
+
+struct Children {
+    std::shared_ptr<Child> base;
+    std::shared_ptr<Child> lib;
+};
+
+oxl::bench::Round roundOf(std::shared_ptr<Child> child, std::string path, size_t size, int count) {
+    return [=](oxl::bench::Sample& sample) { return child->round(path, size, count, sample); };
 }
 
-void registerAll() {
+// Cost of one extra header per side and round: (transfer with extras - plain transfer) / extras.
+void perHeader(benchmark::State& state, const Children& c, const std::string& path, int extras, int count,
+               int rounds, double goal) {
+    const std::vector<oxl::bench::Round> sides = {
+        roundOf(c.base, "/small", SMALL_SIZE, count), roundOf(c.lib, "/small", SMALL_SIZE, count),
+        roundOf(c.base, path, SMALL_SIZE, count), roundOf(c.lib, path, SMALL_SIZE, count)};
+    std::vector<std::vector<oxl::bench::Sample>> samples;
+    std::string error;
+    if (!oxl::bench::runInterleaved(sides, rounds, samples, error)) {
+        state.SkipWithError(error.c_str());
+        for (auto _ : state) {
+        }
+        return;
+    }
+    auto extra = [extras](const oxl::bench::Sample& with, const oxl::bench::Sample& without) {
+        return oxl::bench::Sample{(with.wall - without.wall) / extras, (with.cpu - without.cpu) / extras};
+    };
+    std::vector<oxl::bench::Sample> base, lib;
+    std::vector<double> ratios;
+    for (std::size_t r = 0; r < samples[0].size(); ++r) {
+        base.push_back(extra(samples[2][r], samples[0][r]));
+        lib.push_back(extra(samples[3][r], samples[1][r]));
+        // CPU time: the difference of two wall times drowns in the machine's noise. A non-positive library
+        // cost is noise too; it still counts, as a large ratio.
+        ratios.push_back(lib.back().cpu > 0 ? base.back().cpu / lib.back().cpu : 99.0);
+    }
+    oxl::bench::report(state, base, lib, ratios, count, goal);
+    oxl::bench::reportMeasure(state, oxl::bench::Measure::CPU);
+}
+
+std::unique_ptr<Children> children;
+
+void registerAll(const std::string& self) {
+    children = std::make_unique<Children>();
+    children->base = std::make_shared<Child>(self, "base");
+    children->lib = std::make_shared<Child>(self, "lib");
     struct Case {
         const char* name;
         const char* path;
         size_t size;
         int count;
+        int rounds;
+        double goal;
     };
-    for (const Case& c : {Case{"https_small", "/small", 96, SMALL_TRANSFERS},
-                          Case{"https_1mib", "/big", BIG_SIZE, BIG_TRANSFERS}}) {
-        const std::string name = c.name;
-        const std::string path = c.path;
-        const size_t size = c.size;
-        benchmark::RegisterBenchmark((name + "/base").c_str(),
-                                     [=](benchmark::State& s) { inProcess<BaseSide>(s, path, size); })
-            ->Iterations(c.count)
-            ->UseRealTime();
-        benchmark::RegisterBenchmark((name + "/lib").c_str(),
-                                     [=](benchmark::State& s) { inProcess<LibSide>(s, path, size); })
-            ->Iterations(c.count)
-            ->UseRealTime();
-        const int count = c.count;
-        benchmark::RegisterBenchmark((name + "_plainmalloc/base").c_str(),
-                                     [=](benchmark::State& s) { inChild(s, "base", path, size, count); })
-            ->Iterations(1)
-            ->UseManualTime();
-        benchmark::RegisterBenchmark((name + "_plainmalloc/lib").c_str(),
-                                     [=](benchmark::State& s) { inChild(s, "lib", path, size, count); })
+    for (const Case& c : {Case{"https_small", "/small", SMALL_SIZE, 200, 15, 0.95},
+                          Case{"https_1mib", "/big", BIG_SIZE, 30, 15, 0.98},
+                          Case{"https_16mib", "/huge", HUGE_SIZE, 2, 11, 0.98}}) {
+        oxl::bench::registerPair({c.name, static_cast<double>(c.count), c.rounds, c.goal,
+                                  roundOf(children->base, c.path, c.size, c.count),
+                                  roundOf(children->lib, c.path, c.size, c.count)});
+    }
+    // Within 1.5 times bare libcurl's cost per header: a ratio of at least 1 / 1.5.
+    for (const auto& [name, path, extras] : {std::tuple{"per_response_header", "/headers", EXTRA_HEADERS},
+                                             std::tuple{"per_set_cookie", "/cookies", EXTRA_COOKIES}}) {
+        const std::string p = path;
+        const int n = extras;
+        benchmark::RegisterBenchmark(
+            name, [p, n](benchmark::State& s) { perHeader(s, *children, p, n, 100, 15, 1 / 1.5); })
             ->Iterations(1)
             ->UseManualTime();
     }
@@ -322,25 +408,26 @@ void registerAll() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 8 && std::strcmp(argv[1], "--plainmalloc-child") == 0) {
+    if (argc == 5 && std::strcmp(argv[1], "--child") == 0) {
         return childMain(argv);
     }
-    selfPath = "/proc/self/exe";
+    std::string self = "/proc/self/exe";
     char resolved[4096] = {};
     const ssize_t n = readlink("/proc/self/exe", resolved, sizeof(resolved) - 1);
     if (n > 0) {
-        selfPath.assign(resolved, static_cast<size_t>(n));
+        self.assign(resolved, static_cast<size_t>(n));
     }
-    if (oxl::netutils::GlobalInit() != 0) {
-        std::cerr << "GlobalInit failed" << std::endl;
+    if (!server().running) {
+        std::cerr << "the HTTPS server did not start" << std::endl;
         return 1;
     }
-    registerAll();
+    registerAll(self);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
         return 1;
     }
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    children.reset();
     return 0;
 }

@@ -4,12 +4,12 @@
 // same three parts. It parses the URL fully, while HttpUtils cuts text at markers but classifies IPv6
 // literals through getaddrinfo(AI_NUMERICHOST); both produce the host, the explicit port and the path with
 // its query for every URL.
-#include <benchmark/benchmark.h>
 #include <curl/curl.h>
 
 #include <string>
 #include <vector>
 
+#include "Interleaved.h"
 #include "oxl/http/HttpUtils.h"
 
 namespace {
@@ -28,19 +28,16 @@ const std::vector<std::string>& urls() {
     return table;
 }
 
-void libExtraction(benchmark::State& state) {
-    const auto& table = urls();
+bool libExtraction() {
     size_t checksum = 0;
-    for (auto _ : state) {
-        for (const auto& url : table) {
-            const std::string host = oxl::http::HttpUtils::extractHostFromHttpUrl(url);
-            const unsigned int port = oxl::http::HttpUtils::extractPortFromHttpUrl(url);
-            const std::string request = oxl::http::HttpUtils::extractRequestFromHttpUrl(url);
-            checksum += host.size() + port + request.size();
-        }
+    for (const auto& url : urls()) {
+        const std::string host = oxl::http::HttpUtils::extractHostFromHttpUrl(url);
+        const unsigned int port = oxl::http::HttpUtils::extractPortFromHttpUrl(url);
+        const std::string request = oxl::http::HttpUtils::extractRequestFromHttpUrl(url);
+        checksum += host.size() + port + request.size();
     }
     benchmark::DoNotOptimize(checksum);
-    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * table.size()));
+    return checksum > 0;
 }
 
 std::string takePart(CURLU* u, CURLUPart part, unsigned int flags = 0) {
@@ -53,35 +50,38 @@ std::string takePart(CURLU* u, CURLUPart part, unsigned int flags = 0) {
     return out;
 }
 
-void curlUrlExtraction(benchmark::State& state) {
-    const auto& table = urls();
+bool curlUrlExtraction() {
     size_t checksum = 0;
-    for (auto _ : state) {
-        for (const auto& url : table) {
-            CURLU* u = curl_url();
-            if (curl_url_set(u, CURLUPART_URL, url.c_str(), 0) == CURLUE_OK) {
-                const std::string host = takePart(u, CURLUPART_HOST);
-                const std::string port = takePart(u, CURLUPART_PORT);
-                std::string request = takePart(u, CURLUPART_PATH);
-                const std::string query = takePart(u, CURLUPART_QUERY);
-                if (!query.empty()) {
-                    request += "?" + query;
-                }
-                checksum += host.size() + (port.empty() ? 0 : std::stoul(port)) + request.size();
+    for (const auto& url : urls()) {
+        CURLU* u = curl_url();
+        if (curl_url_set(u, CURLUPART_URL, url.c_str(), 0) == CURLUE_OK) {
+            const std::string host = takePart(u, CURLUPART_HOST);
+            const std::string port = takePart(u, CURLUPART_PORT);
+            std::string request = takePart(u, CURLUPART_PATH);
+            const std::string query = takePart(u, CURLUPART_QUERY);
+            if (!query.empty()) {
+                request += "?" + query;
             }
-            curl_url_cleanup(u);
+            checksum += host.size() + (port.empty() ? 0 : std::stoul(port)) + request.size();
         }
+        curl_url_cleanup(u);
     }
     benchmark::DoNotOptimize(checksum);
-    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * table.size()));
+    return checksum > 0;
 }
-
-const bool registered = [] {
-    benchmark::RegisterBenchmark("httputils/base", curlUrlExtraction)->MinTime(0.5);
-    benchmark::RegisterBenchmark("httputils/lib", libExtraction)->MinTime(0.5);
-    return true;
-}();
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    constexpr int OPS = 500;
+    oxl::bench::registerPair({"httputils", static_cast<double>(OPS * urls().size()), 21, 0,
+                              oxl::bench::repeat(OPS, curlUrlExtraction),
+                              oxl::bench::repeat(OPS, libExtraction), oxl::bench::Measure::CPU});
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,6 +1,5 @@
 // Task throughput of oxl::ThreadPool against a plain std::thread + mutex/condition-variable queue with the
 // same number of threads.
-#include <benchmark/benchmark.h>
 
 #include <atomic>
 #include <condition_variable>
@@ -12,11 +11,12 @@
 #include <thread>
 #include <vector>
 
+#include "Interleaved.h"
 #include "oxl/runtime/ThreadPool.h"
 
 namespace {
 
-constexpr int TASKS_PER_ITERATION = 2000;
+constexpr int TASKS_PER_ROUND = 2000;
 
 // A little work per task so that the hand-off is not the only thing measured.
 std::uint64_t work(std::uint64_t seed) {
@@ -66,7 +66,7 @@ class WorkTask : public oxl::Task {
     Latch& latch_;
 };
 
-// The baseline: fixed threads over one locked queue of callables.
+// The baseline: fixed threads over one locked queue of tasks, each allocated as the pool's API requires.
 class PlainPool {
   public:
     explicit PlainPool(int threads) {
@@ -84,10 +84,13 @@ class PlainPool {
             t.join();
         }
     }
-    void enqueue(std::function<void()> job) {
+    PlainPool(const PlainPool&) = delete;
+    PlainPool& operator=(const PlainPool&) = delete;
+
+    void enqueue(std::shared_ptr<oxl::Task> task) {
         {
             std::lock_guard lock(mutex_);
-            queue_.push_back(std::move(job));
+            queue_.push_back(std::move(task));
         }
         wakeup_.notify_one();
     }
@@ -100,69 +103,56 @@ class PlainPool {
             if (stop_) {
                 return;
             }
-            auto job = std::move(queue_.front());
+            auto task = std::move(queue_.front());
             queue_.pop_front();
             lock.unlock();
-            job();
+            task->execute();
+            task.reset();
             lock.lock();
         }
     }
 
     std::mutex mutex_;
     std::condition_variable wakeup_;
-    std::deque<std::function<void()>> queue_;
+    std::deque<std::shared_ptr<oxl::Task>> queue_;
     std::vector<std::thread> threads_;
     bool stop_ = false;
 };
 
-void runLib(benchmark::State& state, unsigned int threads) {
-    oxl::ThreadPool pool(threads, threads, "bench", 60);
-    Latch latch;
-    std::uint64_t seed = 1;
-    for (auto _ : state) {
-        latch.reset(TASKS_PER_ITERATION);
-        for (int i = 0; i < TASKS_PER_ITERATION; ++i) {
-            pool.enqueue(std::make_shared<WorkTask>(seed++, latch));
+// One batch of tasks through `pool`, waited for. CPU time is the whole process's: the hand-off's cost lies
+// on the pool's threads as much as on the submitter's, and the other rows' pools sleep meanwhile.
+template <typename Pool>
+oxl::bench::Round batches(std::shared_ptr<Pool> pool) {
+    auto latch = std::make_shared<Latch>();
+    auto seed = std::make_shared<std::uint64_t>(1);
+    return [pool, latch, seed](oxl::bench::Sample& sample) {
+        const double wall = oxl::bench::clockSeconds(CLOCK_MONOTONIC);
+        const double cpu = oxl::bench::clockSeconds(CLOCK_PROCESS_CPUTIME_ID);
+        latch->reset(TASKS_PER_ROUND);
+        for (int i = 0; i < TASKS_PER_ROUND; ++i) {
+            pool->enqueue(std::make_shared<WorkTask>((*seed)++, *latch));
         }
-        latch.wait();
-    }
-    state.SetItemsProcessed(state.iterations() * TASKS_PER_ITERATION);
+        latch->wait();
+        sample.cpu = oxl::bench::clockSeconds(CLOCK_PROCESS_CPUTIME_ID) - cpu;
+        sample.wall = oxl::bench::clockSeconds(CLOCK_MONOTONIC) - wall;
+        return true;
+    };
 }
-
-void runBase(benchmark::State& state, int threads) {
-    PlainPool pool(threads);
-    Latch latch;
-    std::uint64_t seed = 1;
-    for (auto _ : state) {
-        latch.reset(TASKS_PER_ITERATION);
-        for (int i = 0; i < TASKS_PER_ITERATION; ++i) {
-            const std::uint64_t s = seed++;
-            pool.enqueue([s, &latch] {
-                benchmark::DoNotOptimize(work(s));
-                latch.countDown();
-            });
-        }
-        latch.wait();
-    }
-    state.SetItemsProcessed(state.iterations() * TASKS_PER_ITERATION);
-}
-
-const bool registered = [] {
-    for (int threads : {1, 4}) {
-        const std::string name = threads == 1 ? "pool_1thread" : "pool_4threads";
-        benchmark::RegisterBenchmark((name + "/base").c_str(),
-                                     [threads](benchmark::State& s) { runBase(s, threads); })
-            ->UseRealTime()
-            ->MinTime(1.0);
-        benchmark::RegisterBenchmark(
-            (name + "/lib").c_str(),
-            [threads](benchmark::State& s) { runLib(s, static_cast<unsigned>(threads)); })
-            ->UseRealTime()
-            ->MinTime(1.0);
-    }
-    return true;
-}();
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    for (unsigned int threads : {1u, 4u}) {
+        oxl::bench::registerPair({threads == 1 ? "pool_1thread" : "pool_4threads", TASKS_PER_ROUND, 41, 0.8,
+                                  batches(std::make_shared<PlainPool>(static_cast<int>(threads))),
+                                  batches(std::make_shared<oxl::ThreadPool>(threads, threads, "bench", 60)),
+                                  oxl::bench::Measure::CPU});
+    }
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -8,7 +8,7 @@ packages=(
     g++ cmake ninja-build lld pkg-config make git python3 openssl ca-certificates
     libcurl4-openssl-dev libssl-dev libxml2-dev libc-ares-dev duktape-dev libpsl-dev publicsuffix
     libgtest-dev libgmock-dev googletest libbenchmark-dev libcpp-httplib-dev
-    dnsmasq-base tinyproxy iproute2 curl
+    dnsmasq-base tinyproxy iproute2 procps curl
     clang libclang-rt-14-dev
 )
 

@@ -1,7 +1,9 @@
 #include "oxl/common/Cookie.h"
 
+#include <array>
 #include <cstdlib>
-#include <vector>
+#include <cstring>
+#include <string_view>
 
 #include "oxl/log/Log.h"
 
@@ -16,45 +18,53 @@ OXLLogger logger() {
 
 constexpr char SEPARATOR = '\t';
 
-// Fields are wiped on destruction: the value and the whole line are secrets.
-struct Fields {
-    std::vector<std::string> items;
-    ~Fields() {
-        for (auto& item : items) {
-            secureWipe(item);
-        }
-    }
-};
+// Views into the caller's line: no copy of the value or the line is made, so none needs wiping.
+using Fields = std::array<std::string_view, Cookie::FIELD_COUNT>;
 
-void split(const std::string& raw, Fields& fields) {
+// The number of TAB-separated fields in `raw`; the first FIELD_COUNT of them are put in `fields`.
+std::size_t split(std::string_view raw, Fields& fields) {
+    std::size_t count = 0;
     std::size_t start = 0;
     while (true) {
         const std::size_t tab = raw.find(SEPARATOR, start);
-        if (tab == std::string::npos) {
-            fields.items.emplace_back(raw, start);
-            return;
+        const std::string_view field =
+            raw.substr(start, tab == std::string_view::npos ? raw.npos : tab - start);
+        if (count < fields.size()) {
+            fields[count] = field;
         }
-        fields.items.emplace_back(raw, start, tab - start);
+        ++count;
+        if (tab == std::string_view::npos) {
+            return count;
+        }
         start = tab + 1;
     }
 }
 
-bool toBool(const std::string& field) {
+bool toBool(std::string_view field) {
     if (field.size() != 4) {
         return false;
     }
-    std::string lower = field;
-    for (auto& c : lower) {
+    static constexpr char TRUE_TEXT[] = "true";
+    for (std::size_t i = 0; i < 4; ++i) {
+        char c = field[i];
         if (c >= 'A' && c <= 'Z') {
             c = static_cast<char>(c - 'A' + 'a');
         }
+        if (c != TRUE_TEXT[i]) {
+            return false;
+        }
     }
-    return lower == "true";
+    return true;
 }
 
-long toLong(const std::string& field) {
-    // strtol stops at the first non-digit and yields 0 when nothing is read.
-    return std::strtol(field.c_str(), nullptr, 10);
+long toLong(std::string_view field) {
+    // As strtol: optional blanks and sign, digits up to the first non-digit, 0 when nothing is read.
+    char digits[32] = {};
+    if (field.size() >= sizeof digits) {
+        return std::strtol(std::string(field).c_str(), nullptr, 10);
+    }
+    std::memcpy(digits, field.data(), field.size());
+    return std::strtol(digits, nullptr, 10);
 }
 
 }  // namespace
@@ -63,18 +73,18 @@ Cookie::Cookie() = default;
 
 Cookie::Cookie(const std::string& raw) {
     Fields fields;
-    split(raw, fields);
-    if (fields.items.size() != FIELD_COUNT) {
-        OXL_LOG_WARN(logger(), "Unexpected number of tokens in cookie raw format : " << fields.items.size());
+    const std::size_t count = split(raw, fields);
+    if (count != FIELD_COUNT) {
+        OXL_LOG_WARN(logger(), "Unexpected number of tokens in cookie raw format : " << count);
         return;
     }
-    domain_ = fields.items[0];
-    tailMatch_ = toBool(fields.items[1]);
-    path_ = fields.items[2];
-    secure_ = toBool(fields.items[3]);
-    expirationDate_ = toLong(fields.items[4]);
-    name_ = fields.items[5];
-    value_ = SecureString(fields.items[6]);
+    domain_ = fields[0];
+    tailMatch_ = toBool(fields[1]);
+    path_ = fields[2];
+    secure_ = toBool(fields[3]);
+    expirationDate_ = toLong(fields[4]);
+    name_ = fields[5];
+    value_ = SecureString(fields[6].data(), fields[6].size());
     rawFormat_ = SecureString(raw);
 }
 

@@ -61,6 +61,25 @@ void reportEvent(const HttpClientData& clientData, HttpClientResult::Result resu
     HttpNetworkEvent(clientData.getEventReporter(), clientData.getEdgeTransformer())
         .notifyNetworkEventReporter(result, requestData, clientData.getEdgePolicy());
 }
+void readTiming(CURL* handle, Response::Timing& timing) {
+    timing = Response::Timing{};
+    if (handle == nullptr) {
+        return;
+    }
+    const std::pair<CURLINFO, long long*> phases[] = {
+        {CURLINFO_NAMELOOKUP_TIME_T, &timing.nameLookupUs},
+        {CURLINFO_CONNECT_TIME_T, &timing.connectUs},
+        {CURLINFO_APPCONNECT_TIME_T, &timing.tlsUs},
+        {CURLINFO_STARTTRANSFER_TIME_T, &timing.firstByteUs},
+        {CURLINFO_TOTAL_TIME_T, &timing.totalUs},
+    };
+    for (const auto& [info, field] : phases) {
+        curl_off_t micros = 0;
+        if (curl_easy_getinfo(handle, info, &micros) == CURLE_OK) {
+            *field = static_cast<long long>(micros);
+        }
+    }
+}
 }  // namespace
 
 const TransferCallbacks& CurlTransfer::callbacks() {
@@ -178,6 +197,7 @@ void CurlTransfer::readBack(const HttpClientData& clientData, HttpRequestData& r
     OXL_LOG_DEBUG(logger(), "HTTP response code " << response.responseCode << " for request " << id << " to "
                                                   << CurlHttpUtils::loggableUrl(options ? options->url : ""));
     CurlHttpUtils::logOperationTiming(requestData);
+    readTiming(requestData.getCurlHandle(), response.timing);
     if (result != HttpClientResult::SUCCESS) {
         return;
     }

@@ -3,6 +3,8 @@
 #include <openssl/crypto.h>
 
 #include <cstring>
+#include <string_view>
+#include <vector>
 
 #include "oxl/http/CurlHttpUtils.h"
 #include "oxl/http/EasyCURLConnection.h"
@@ -14,6 +16,20 @@ namespace {
 OXLLogger logger() {
     static OXLLogger l = OXLLogger_getLogger("oxl.httpclient");
     return l;
+}
+
+// The name field (the sixth of seven TAB-separated ones) of a cookie line; empty when there is none.
+std::string_view cookieName(std::string_view line) {
+    std::size_t start = 0;
+    for (int field = 0; field < 5; ++field) {
+        const std::size_t tab = line.find('\t', start);
+        if (tab == std::string_view::npos) {
+            return {};
+        }
+        start = tab + 1;
+    }
+    const std::size_t end = line.find('\t', start);
+    return end == std::string_view::npos ? std::string_view{} : line.substr(start, end - start);
 }
 }  // namespace
 
@@ -41,17 +57,43 @@ bool CurlHttpUtils::storeCookies(HttpRequestData& requestData) {
             curl_slist_free_all(list);
         }
     } holder{list};
+    // An earlier pass over this response (a redirect, a retry) left cookies; those whose line is unchanged
+    // are kept rather than parsed and enciphered again. libcurl lists them in a stable order, so the same
+    // position is tried first.
     auto& cookies = requestData.getResponse().cookies;
-    if (!cookies.empty()) {
-        OXL_LOG_DEBUG(logger(), "removing " << cookies.size() << " previously stored cookies");
-        cookies.clear();
-    }
+    auto previous = std::move(cookies);
+    cookies.clear();
+    std::vector<bool> taken(previous.size(), false);
+    std::size_t kept = 0;
     for (curl_slist* entry = list; entry != nullptr; entry = entry->next) {
-        if (entry->data != nullptr) {
-            std::string line(entry->data);
-            cookies.emplace_back(line);
-            oxl::secureWipe(line);
+        if (entry->data == nullptr) {
+            continue;
         }
+        std::string line(entry->data);
+        const std::string_view name = cookieName(line);
+        const std::size_t here = cookies.size();
+        bool reused = false;
+        for (std::size_t k = 0; k < previous.size() && !reused; ++k) {
+            const std::size_t i = (here + k) % previous.size();
+            // Names are clear text: only a cookie of the same name is deciphered for the comparison.
+            if (!taken[i] && previous[i].getName() == name) {
+                WipedString raw(previous[i].getRawFormat());
+                if (raw.str() == line) {
+                    cookies.push_back(std::move(previous[i]));
+                    taken[i] = true;
+                    reused = true;
+                }
+            }
+        }
+        if (reused) {
+            ++kept;
+        } else {
+            cookies.emplace_back(line);
+        }
+        oxl::secureWipe(line);
+    }
+    if (!previous.empty()) {
+        OXL_LOG_DEBUG(logger(), "kept " << kept << " of " << previous.size() << " previously stored cookies");
     }
     return true;
 }

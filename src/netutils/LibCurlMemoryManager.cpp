@@ -4,12 +4,11 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
-#include <map>
-#include <mutex>
 #include <new>
 
 #include "netutils/LibCurlMemoryManagerInternal.h"
 #include "netutils/LibCurlMemoryManagerTesting.h"
+#include "netutils/ShardedBlockTable.h"
 #include "oxl/log/Log.h"
 
 namespace oxl::netutils {
@@ -21,20 +20,14 @@ OXLLogger logger() {
     return l;
 }
 
-struct MemoryMap {
-    std::mutex mutex;
-    std::map<void*, std::size_t> blocks;
-    std::uint32_t bytesInUse = 0;
-    bool firstAllocation = true;
-};
-
 // Never destroyed: libcurl may still free blocks from a host's static destructors at exit.
-MemoryMap& memoryMap() {
-    alignas(MemoryMap) static unsigned char storage[sizeof(MemoryMap)];
-    static MemoryMap* map = ::new (storage) MemoryMap();
-    return *map;
+ShardedBlockTable& blockTable() {
+    alignas(ShardedBlockTable) static unsigned char storage[sizeof(ShardedBlockTable)];
+    static ShardedBlockTable* table = ::new (storage) ShardedBlockTable();
+    return *table;
 }
 
+std::atomic<bool> firstAllocation{true};
 std::atomic<testing::ReleaseObserver> releaseObserver{nullptr};
 thread_local std::uint64_t allocationsOnThisThread = 0;
 std::atomic<int> injectedFailures{0};
@@ -51,38 +44,24 @@ bool injectFailure() {
 
 void noteAllocationRequest() {
     ++allocationsOnThisThread;
-    bool first = false;
-    {
-        auto& m = memoryMap();
-        std::lock_guard lock(m.mutex);
-        first = m.firstAllocation;
-        m.firstAllocation = false;
-    }
-    if (first) {
+    // A plain load first: after the first call this is one read of a line nobody writes.
+    if (firstAllocation.load(std::memory_order_relaxed) && firstAllocation.exchange(false)) {
         OXL_LOG_INFO(logger(), "LibCurl Memory Manager is Initialised OK!");
     }
 }
 
-// Returns false when the address was already recorded (its old size is replaced, keeping the total true).
-bool recordLocked(MemoryMap& m, void* block, std::size_t size) {
-    auto [it, inserted] = m.blocks.emplace(block, size);
-    if (!inserted) {
-        m.bytesInUse -= static_cast<std::uint32_t>(it->second);
-        it->second = size;
+void logRecordFailure(void* block, std::size_t previous) {
+    if (previous != 0) {
+        OXL_LOG_ERROR(logger(), "MemoryMap already has an entry at pointer:" << block);
+    } else {
+        OXL_LOG_ERROR(logger(), "MemoryMap could not record the block at pointer:" << block);
     }
-    m.bytesInUse += static_cast<std::uint32_t>(size);
-    return inserted;
 }
 
 void record(void* block, std::size_t size) {
-    bool inserted = false;
-    {
-        auto& m = memoryMap();
-        std::lock_guard lock(m.mutex);
-        inserted = recordLocked(m, block, size);
-    }
-    if (!inserted) {
-        OXL_LOG_ERROR(logger(), "MemoryMap already has an entry at pointer:" << block);
+    std::size_t previous = 0;
+    if (!blockTable().insert(block, size, previous)) {
+        logRecordFailure(block, previous);
     }
 }
 
@@ -144,20 +123,8 @@ void libcurl_free_callback(void* ptr) {
     if (ptr == nullptr) {
         return;
     }
-    bool known = false;
     std::size_t size = 0;
-    {
-        auto& m = memoryMap();
-        std::lock_guard lock(m.mutex);
-        auto it = m.blocks.find(ptr);
-        if (it != m.blocks.end()) {
-            known = true;
-            size = it->second;
-            m.bytesInUse -= static_cast<std::uint32_t>(size);
-            m.blocks.erase(it);
-        }
-    }
-    if (known) {
+    if (blockTable().erase(ptr, size)) {
         // The entry is gone, so no other thread can reach the block while it is wiped.
         wipeAndRelease(ptr, size);
     } else {
@@ -170,17 +137,8 @@ void* libcurl_realloc_callback(void* ptr, std::size_t size) {
     if (ptr == nullptr) {
         return libcurl_malloc_callback(size);
     }
-    bool known = false;
     std::size_t oldSize = 0;
-    {
-        auto& m = memoryMap();
-        std::lock_guard lock(m.mutex);
-        auto it = m.blocks.find(ptr);
-        if (it != m.blocks.end()) {
-            known = true;
-            oldSize = it->second;
-        }
-    }
+    const bool known = blockTable().find(ptr, oldSize);
     if (!known) {
         logUnknownPointer(ptr);
     }
@@ -190,19 +148,9 @@ void* libcurl_realloc_callback(void* ptr, std::size_t size) {
         OXL_LOG_ERROR(logger(), "malloc returned NULL for size:" << size);
         return nullptr;
     }
-    bool inserted = false;
-    {
-        auto& m = memoryMap();
-        std::lock_guard lock(m.mutex);
-        inserted = recordLocked(m, block, size);
-        auto it = m.blocks.find(ptr);
-        if (known && it != m.blocks.end()) {
-            m.bytesInUse -= static_cast<std::uint32_t>(it->second);
-            m.blocks.erase(it);
-        }
-    }
-    if (!inserted) {
-        OXL_LOG_ERROR(logger(), "MemoryMap already has an entry at pointer:" << block);
+    std::size_t previous = 0;
+    if (!blockTable().replace(ptr, block, size, previous)) {
+        logRecordFailure(block, previous);
     }
     const std::size_t keep = std::min(oldSize, size);
     if (keep > 0) {
@@ -217,15 +165,11 @@ void* libcurl_realloc_callback(void* ptr, std::size_t size) {
 }
 
 std::uint32_t libCurlBytesInUse() {
-    auto& m = memoryMap();
-    std::lock_guard lock(m.mutex);
-    return m.bytesInUse;
+    return blockTable().bytes();
 }
 
 std::size_t libCurlBlocksInUse() {
-    auto& m = memoryMap();
-    std::lock_guard lock(m.mutex);
-    return m.blocks.size();
+    return blockTable().blocks();
 }
 
 std::uint64_t libCurlAllocationsOnThisThread() {
@@ -243,9 +187,11 @@ void failNextAllocations(int count) {
 }
 
 void resetFirstAllocationMessage() {
-    auto& m = memoryMap();
-    std::lock_guard lock(m.mutex);
-    m.firstAllocation = true;
+    firstAllocation.store(true);
+}
+
+std::size_t blockTableCapacityFor(const void* block) {
+    return blockTable().capacityOfShardFor(block);
 }
 
 }  // namespace testing

@@ -17,4 +17,7 @@ OXL_TEST_HOOK void failNextAllocations(int count);
 // Makes the "Initialised OK" message due again on the next allocation.
 OXL_TEST_HOOK void resetFirstAllocationMessage();
 
+// Slots of the table shard that records `block`.
+OXL_TEST_HOOK std::size_t blockTableCapacityFor(const void* block);
+
 }  // namespace oxl::netutils::testing

@@ -4,7 +4,10 @@
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 
+#include <pthread.h>
+
 #include <array>
+#include <atomic>
 #include <climits>
 #include <cstring>
 #include <vector>
@@ -81,6 +84,78 @@ struct CipherCtxDeleter {
 };
 using CipherCtx = std::unique_ptr<EVP_CIPHER_CTX, CipherCtxDeleter>;
 
+// Fetched once: an implicit fetch per operation costs a provider lookup. Deliberately never freed, since
+// strings may still be read from static destructors after OpenSSL's own clean-up.
+const EVP_CIPHER* cipher() {
+    static const EVP_CIPHER* fetched = EVP_CIPHER_fetch(nullptr, "AES-256-CBC", nullptr);
+    return fetched;
+}
+
+// A context per thread and direction, keyed once; each operation only sets its IV. The key schedule stays in
+// the context, as the key itself is a constant of the program.
+EVP_CIPHER_CTX* keyedContext(bool encrypt) {
+    thread_local CipherCtx encryptCtx;
+    thread_local CipherCtx decryptCtx;
+    CipherCtx& slot = encrypt ? encryptCtx : decryptCtx;
+    if (!slot) {
+        CipherCtx ctx(EVP_CIPHER_CTX_new());
+        const Key key;
+        if (!ctx || cipher() == nullptr ||
+            EVP_CipherInit_ex2(ctx.get(), cipher(), key.data(), nullptr, encrypt ? 1 : 0, nullptr) != 1) {
+            return nullptr;
+        }
+        slot = std::move(ctx);
+    }
+    return slot.get();
+}
+
+// Changes in every fork child, so that a pool filled before the fork is never drawn from again.
+std::atomic<unsigned> forkGeneration{0};
+
+// Random bytes for IVs, drawn from the generator in batches: one RAND_bytes call per 32 IVs instead of one
+// per string. Bytes handed out are wiped from the pool; a fork child refills before its first draw, so
+// parent and child never hand out the same IV.
+class IvPool {
+  public:
+    IvPool() {
+        static const bool registered = [] {
+            pthread_atfork(nullptr, nullptr, [] { forkGeneration.fetch_add(1); });
+            return true;
+        }();
+        (void)registered;
+    }
+    ~IvPool() { OPENSSL_cleanse(bytes_.data(), bytes_.size()); }
+    IvPool(const IvPool&) = delete;
+    IvPool& operator=(const IvPool&) = delete;
+
+    bool draw(unsigned char* iv) {
+        const unsigned generation = forkGeneration.load(std::memory_order_relaxed);
+        if (next_ >= bytes_.size() || generation != generation_) {
+            OPENSSL_cleanse(bytes_.data(), bytes_.size());
+            if (RAND_bytes(bytes_.data(), static_cast<int>(bytes_.size())) != 1) {
+                next_ = bytes_.size();
+                return false;
+            }
+            next_ = 0;
+            generation_ = generation;
+        }
+        std::memcpy(iv, bytes_.data() + next_, IV_SIZE);
+        OPENSSL_cleanse(bytes_.data() + next_, IV_SIZE);
+        next_ += IV_SIZE;
+        return true;
+    }
+
+  private:
+    std::array<unsigned char, 32 * IV_SIZE> bytes_{};
+    std::size_t next_ = bytes_.size();
+    unsigned generation_ = 0;
+};
+
+bool drawIv(unsigned char* iv) {
+    thread_local IvPool pool;
+    return pool.draw(iv);
+}
+
 }  // namespace
 
 struct SecureStringData {
@@ -136,23 +211,17 @@ void SecureString::store(const char* text, std::size_t length) {
     }
     // CBC with padding needs at most one extra block; the second is slack.
     auto data = std::make_shared<SecureStringData>(length + 2 * BLOCK_SIZE);
-    if (RAND_bytes(data->iv.data(), static_cast<int>(data->iv.size())) != 1) {
-        return;
-    }
-    CipherCtx ctx(EVP_CIPHER_CTX_new());
-    if (!ctx) {
+    EVP_CIPHER_CTX* ctx = keyedContext(true);
+    if (ctx == nullptr || !drawIv(data->iv.data())) {
         return;
     }
     int written = 0;
     int finalWritten = 0;
-    {
-        const Key key;
-        if (EVP_EncryptInit_ex(ctx.get(), EVP_aes_256_cbc(), nullptr, key.data(), data->iv.data()) != 1 ||
-            EVP_EncryptUpdate(ctx.get(), data->cipherText.data(), &written,
-                              reinterpret_cast<const unsigned char*>(text), static_cast<int>(length)) != 1 ||
-            EVP_EncryptFinal_ex(ctx.get(), data->cipherText.data() + written, &finalWritten) != 1) {
-            return;
-        }
+    if (EVP_CipherInit_ex2(ctx, nullptr, nullptr, data->iv.data(), 1, nullptr) != 1 ||
+        EVP_EncryptUpdate(ctx, data->cipherText.data(), &written,
+                          reinterpret_cast<const unsigned char*>(text), static_cast<int>(length)) != 1 ||
+        EVP_EncryptFinal_ex(ctx, data->cipherText.data() + written, &finalWritten) != 1) {
+        return;
     }
     data->cipherText.truncate(static_cast<std::size_t>(written) + static_cast<std::size_t>(finalWritten));
     data->empty = false;
@@ -163,21 +232,18 @@ std::string SecureString::getString() const {
     if (!data_ || data_->empty || data_->cipherText.empty()) {
         return {};
     }
-    CipherCtx ctx(EVP_CIPHER_CTX_new());
-    if (!ctx) {
+    EVP_CIPHER_CTX* ctx = keyedContext(false);
+    if (ctx == nullptr) {
         return {};
     }
     WipedBuffer clear(data_->cipherText.size() + BLOCK_SIZE);
     int written = 0;
     int finalWritten = 0;
-    {
-        const Key key;
-        if (EVP_DecryptInit_ex(ctx.get(), EVP_aes_256_cbc(), nullptr, key.data(), data_->iv.data()) != 1 ||
-            EVP_DecryptUpdate(ctx.get(), clear.data(), &written, data_->cipherText.data(),
-                              static_cast<int>(data_->cipherText.size())) != 1 ||
-            EVP_DecryptFinal_ex(ctx.get(), clear.data() + written, &finalWritten) != 1) {
-            return {};
-        }
+    if (EVP_CipherInit_ex2(ctx, nullptr, nullptr, data_->iv.data(), 0, nullptr) != 1 ||
+        EVP_DecryptUpdate(ctx, clear.data(), &written, data_->cipherText.data(),
+                          static_cast<int>(data_->cipherText.size())) != 1 ||
+        EVP_DecryptFinal_ex(ctx, clear.data() + written, &finalWritten) != 1) {
+        return {};
     }
     const auto length = static_cast<std::size_t>(written) + static_cast<std::size_t>(finalWritten);
     return std::string(reinterpret_cast<const char*>(clear.data()), length);

@@ -29,18 +29,13 @@ void drainInto(TaskQueue& queue, std::vector<std::shared_ptr<Task>>& out) {
 
 }  // namespace
 
-PoolWorker::PoolWorker(ThreadPool* pool, std::shared_ptr<TaskQueue> normalQueue,
-                       std::shared_ptr<TaskQueue> priorityQueue, std::shared_ptr<Mutex> queueMutex,
-                       std::chrono::milliseconds idleTimeout, std::string name, unsigned int minThreads,
-                       unsigned int maxThreads)
-    : pool_(pool),
-      name_(std::move(name)),
-      normalQueue_(std::move(normalQueue)),
-      priorityQueue_(std::move(priorityQueue)),
-      queueMutex_(std::move(queueMutex)),
+PoolWorker::PoolWorker(ThreadPool* pool, std::chrono::milliseconds idleTimeout, std::string name,
+                       unsigned int minThreads, unsigned int maxThreads)
+    : name_(std::move(name)),
       idleTimeoutMs_(static_cast<long>(idleTimeout.count())),
       minThreads_(minThreads),
-      maxThreads_(maxThreads) {}
+      maxThreads_(maxThreads),
+      pool_(pool) {}
 
 PoolWorker::~PoolWorker() = default;
 
@@ -62,41 +57,35 @@ bool PoolWorker::startThreadLocked() {
 void PoolWorker::run() {
     const std::string threadName = name_.empty() ? "PoolThread" : name_;
     Thread::setCurrentThreadName(threadName);
-    ScopedLock queueLock(*queueMutex_);
+    std::unique_lock lock(mutex_);
     for (;;) {
         // Idle phase: wait for work, retire after idleTimeoutMs_ unless this is one of the minThreads_.
         auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(idleTimeoutMs_);
         bool mayRetire = true;
         for (;;) {
-            {
-                ScopedLock stateLock(stateMutex_);
-                if (pool_ == nullptr) {
-                    --threadCount_;
-                    return;
-                }
+            if (pool_ == nullptr) {
+                --threadCount_;
+                return;
             }
-            if (!priorityQueue_->empty() || !normalQueue_->empty()) {
+            if (!priorityQueue_.empty() || !normalQueue_.empty()) {
                 break;
             }
             if (!mayRetire) {
                 ++idleWaiters_;
-                wakeup_.wait(*queueMutex_);
+                wakeup_.wait(lock);
                 --idleWaiters_;
                 deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(idleTimeoutMs_);
                 mayRetire = true;
                 continue;
             }
-            const auto left =
-                std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-            if (left.count() > 0) {
+            if (std::chrono::steady_clock::now() < deadline) {
                 ++idleWaiters_;
-                wakeup_.wait(*queueMutex_, static_cast<long>(left.count()));
+                wakeup_.wait_until(lock, deadline);
                 --idleWaiters_;
                 continue;
             }
-            // Timed out with empty queues. Deciding under queueMutex means an enqueue either is seen here
-            // or sees the lower thread count and starts a thread itself.
-            ScopedLock stateLock(stateMutex_);
+            // Timed out with empty queues. Deciding under the lock means an enqueue either is seen here or
+            // sees the lower thread count and starts a thread itself.
             if (threadCount_ > minThreads_) {
                 --threadCount_;
                 return;
@@ -105,33 +94,26 @@ void PoolWorker::run() {
         }
 
         // Busy phase: run tasks until the queues are empty or the pool shuts down. The thread stays counted
-        // as busy between back-to-back tasks, so each task costs one state-lock round trip.
-        bool busy = false;
+        // as busy between back-to-back tasks, so taking a task is the one lock round trip per task.
+        ++busyCount_;
         for (;;) {
-            std::shared_ptr<Task> task;
-            {
-                ScopedLock stateLock(stateMutex_);
-                TaskQueue& queue = priorityQueue_->empty() ? *normalQueue_ : *priorityQueue_;
-                if (pool_ == nullptr || queue.empty()) {
-                    if (busy) {
-                        --busyCount_;
-                    }
-                    break;
-                }
-                task = std::move(queue.front());
-                queue.pop_front();
-                if (!busy) {
-                    ++busyCount_;
-                    busy = true;
-                }
+            TaskQueue& queue = priorityQueue_.empty() ? normalQueue_ : priorityQueue_;
+            if (pool_ == nullptr || queue.empty()) {
+                break;
             }
-            queueLock.unlock();
+            std::shared_ptr<Task> task = std::move(queue.front());
+            queue.pop_front();
+            lock.unlock();
             Thread::setCurrentThreadName(task->getName());
             task->execute();
+            // The task's destructor runs outside the lock too.
             task.reset();
-            queueLock.lock();
+            lock.lock();
         }
+        --busyCount_;
+        lock.unlock();
         Thread::setCurrentThreadName(threadName);
+        lock.lock();
     }
 }
 
@@ -141,15 +123,9 @@ ThreadPool::ThreadPool(unsigned int minThreads, unsigned int maxThreads, const s
 
 ThreadPool::ThreadPool(unsigned int minThreads, unsigned int maxThreads, const std::string& name,
                        std::chrono::milliseconds idleTimeout)
-    : name_(name),
-      normalQueue_(std::make_shared<TaskQueue>()),
-      priorityQueue_(std::make_shared<TaskQueue>()),
-      queueMutex_(std::make_shared<Mutex>()),
-      minThreads_(minThreads),
-      maxThreads_(maxThreads) {
-    worker_ = std::make_shared<PoolWorker>(this, normalQueue_, priorityQueue_, queueMutex_, idleTimeout, name,
-                                           minThreads, maxThreads);
-    ScopedLock stateLock(worker_->stateMutex_);
+    : name_(name), minThreads_(minThreads), maxThreads_(maxThreads) {
+    worker_ = std::make_shared<PoolWorker>(this, idleTimeout, name, minThreads, maxThreads);
+    std::lock_guard lock(worker_->mutex_);
     for (unsigned int i = 0; i < minThreads_; ++i) {
         if (!worker_->startThreadLocked()) {
             break;
@@ -160,15 +136,12 @@ ThreadPool::ThreadPool(unsigned int minThreads, unsigned int maxThreads, const s
 ThreadPool::~ThreadPool() {
     std::vector<std::shared_ptr<Task>> dropped;
     {
-        ScopedLock queueLock(*queueMutex_);
-        drainInto(*priorityQueue_, dropped);
-        drainInto(*normalQueue_, dropped);
-        {
-            ScopedLock stateLock(worker_->stateMutex_);
-            worker_->pool_ = nullptr;
-        }
-        // Under queueMutex so that no idle thread can miss it between its check and its wait.
-        worker_->wakeup_.notifyAll();
+        std::lock_guard lock(worker_->mutex_);
+        drainInto(worker_->priorityQueue_, dropped);
+        drainInto(worker_->normalQueue_, dropped);
+        worker_->pool_ = nullptr;
+        // Under the lock so that no idle thread can miss it between its check and its wait.
+        worker_->wakeup_.notify_all();
     }
     // Task destructors run here, outside every pool lock.
     releaseDropped(dropped);
@@ -190,27 +163,25 @@ void ThreadPool::enqueue(std::shared_ptr<Task> task, bool blocking, bool highPri
         wrapper = std::make_shared<BlockingTask>(std::move(task));
         task = wrapper;
     }
-    std::size_t queued;
-    unsigned int waiting;
+    PoolWorker& w = *worker_;
+    bool wake = false;
     {
-        ScopedLock queueLock(*queueMutex_);
-        (highPriority ? priorityQueue_ : normalQueue_)->push_back(std::move(task));
-        queued = priorityQueue_->size() + normalQueue_->size();
-        // A thread not waiting now looks at the queues before it next waits, so only waiters need waking.
-        waiting = worker_->idleWaiters_;
-    }
-    {
-        ScopedLock stateLock(worker_->stateMutex_);
-        const unsigned int idle = worker_->threadCount_ - worker_->busyCount_;
+        std::lock_guard lock(w.mutex_);
+        (highPriority ? w.priorityQueue_ : w.normalQueue_).push_back(std::move(task));
+        const std::size_t queued = w.priorityQueue_.size() + w.normalQueue_.size();
+        const unsigned int idle = w.threadCount_ - w.busyCount_;
         // Start a thread when every thread is busy, or when the backlog is larger than the idle threads
-        // that could take it; otherwise wake one idle thread.
-        if (worker_->busyCount_ >= worker_->threadCount_ || queued > idle) {
-            if (!worker_->startThreadLocked() && waiting > 0) {
-                worker_->wakeup_.notifyOne();
-            }
-        } else if (waiting > 0) {
-            worker_->wakeup_.notifyOne();
+        // that could take it; otherwise wake one idle thread. A thread not waiting now looks at the queues
+        // before it next waits, so only waiters need waking.
+        if (w.busyCount_ >= w.threadCount_ || queued > idle) {
+            wake = !w.startThreadLocked() && w.idleWaiters_ > 0;
+        } else {
+            wake = w.idleWaiters_ > 0;
         }
+    }
+    if (wake) {
+        // After unlocking, so the woken thread does not block on the lock straight away.
+        w.wakeup_.notify_one();
     }
     if (wrapper) {
         wrapper->waitDone();
@@ -220,26 +191,26 @@ void ThreadPool::enqueue(std::shared_ptr<Task> task, bool blocking, bool highPri
 void ThreadPool::clear() {
     std::vector<std::shared_ptr<Task>> dropped;
     {
-        ScopedLock queueLock(*queueMutex_);
-        drainInto(*priorityQueue_, dropped);
-        drainInto(*normalQueue_, dropped);
+        std::lock_guard lock(worker_->mutex_);
+        drainInto(worker_->priorityQueue_, dropped);
+        drainInto(worker_->normalQueue_, dropped);
     }
     releaseDropped(dropped);
 }
 
 unsigned int ThreadPool::getThreadCount() const {
-    ScopedLock stateLock(worker_->stateMutex_);
+    std::lock_guard lock(worker_->mutex_);
     return worker_->threadCount_;
 }
 
 unsigned int ThreadPool::getBusyCount() const {
-    ScopedLock stateLock(worker_->stateMutex_);
+    std::lock_guard lock(worker_->mutex_);
     return worker_->busyCount_;
 }
 
 std::size_t ThreadPool::getQueuedCount() const {
-    ScopedLock queueLock(*queueMutex_);
-    return priorityQueue_->size() + normalQueue_->size();
+    std::lock_guard lock(worker_->mutex_);
+    return worker_->priorityQueue_.size() + worker_->normalQueue_.size();
 }
 
 }  // namespace oxl

@@ -98,6 +98,9 @@ class EdgeSandbox {
         std::size_t nodes = 1;
         // Certificate file to verify HTTPS internal servers with; empty: they are not verified.
         std::string internalTrustFile;
+        // A refreshed session stays valid until its own expiry, so that requests already on their way with
+        // the old cookie get through; false: the old cookie is refused as soon as the new one is issued.
+        bool keepRefreshedSessions = false;
     };
 
     enum class FaultKind {

@@ -246,11 +246,14 @@ void EdgeSandbox::handleRefresh(const httplib::Request& req, httplib::Response& 
     {
         const std::lock_guard<std::mutex> lock(mutex_);
         username = sessions_[current].username;
-        sessions_.erase(current);
         lifetime = options_.cookieLifetimeSeconds;
     }
     if (req.has_param("ttl")) {
         lifetime = std::strtol(req.get_param_value("ttl").c_str(), nullptr, 10);
+    }
+    if (lifetime <= 0 || !options_.keepRefreshedSessions) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        sessions_.erase(current);
     }
     res.status = 200;
     r.status = 200;

@@ -37,6 +37,16 @@ struct Response {
     std::string url;
     oxl::ip::IpAddress destinationAddress;
     oxl::ip::IpAddress localAddress;
+    // Phases of the last transfer, microseconds from its start (curl's *_TIME_T); -1 when unknown. Filled
+    // for failed transfers too, so that a caller can tell where the time went.
+    struct Timing {
+        long long nameLookupUs = -1;
+        long long connectUs = -1;
+        long long tlsUs = -1;  // 0 for plain HTTP
+        long long firstByteUs = -1;
+        long long totalUs = -1;
+    };
+    Timing timing;
 };
 
 }  // namespace oxl::http

@@ -2,9 +2,11 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <deque>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "oxl/runtime/Mutex.h"
@@ -17,14 +19,13 @@ class ThreadPool;
 
 using TaskQueue = std::deque<std::shared_ptr<Task>>;
 
-// The loop shared by every thread of one pool. Each thread holds a reference, so the worker outlives the
-// pool while threads still run and the last thread to leave releases it.
+// The loop shared by every thread of one pool, and the pool's shared state under one lock. Each thread holds
+// a reference, so the worker outlives the pool while threads still run and the last thread to leave
+// releases it.
 class PoolWorker : public Runnable, public std::enable_shared_from_this<PoolWorker> {
   public:
-    PoolWorker(ThreadPool* pool, std::shared_ptr<TaskQueue> normalQueue,
-               std::shared_ptr<TaskQueue> priorityQueue, std::shared_ptr<Mutex> queueMutex,
-               std::chrono::milliseconds idleTimeout, std::string name, unsigned int minThreads,
-               unsigned int maxThreads);
+    PoolWorker(ThreadPool* pool, std::chrono::milliseconds idleTimeout, std::string name,
+               unsigned int minThreads, unsigned int maxThreads);
     ~PoolWorker() override;
 
     void run() override;
@@ -32,20 +33,20 @@ class PoolWorker : public Runnable, public std::enable_shared_from_this<PoolWork
   private:
     friend class ThreadPool;
 
-    // Starts one more thread if the pool still exists and fewer than maxThreads run; caller holds stateMutex.
+    // Starts one more thread if the pool still exists and fewer than maxThreads run; caller holds mutex_.
     bool startThreadLocked();
 
-    ThreadPool* pool_;
     const std::string name_;
-    std::shared_ptr<TaskQueue> normalQueue_;
-    std::shared_ptr<TaskQueue> priorityQueue_;
-    std::shared_ptr<Mutex> queueMutex_;
-    Condition wakeup_;
-    unsigned int idleWaiters_ = 0;  // threads inside wakeup_.wait(); guarded by queueMutex_
     const long idleTimeoutMs_;
     const unsigned int minThreads_;
     const unsigned int maxThreads_;
-    Mutex stateMutex_;
+    // One lock for queues and counters: a task costs one round trip to queue and one to take.
+    std::mutex mutex_;
+    std::condition_variable wakeup_;
+    ThreadPool* pool_;  // null once the pool is gone
+    TaskQueue normalQueue_;
+    TaskQueue priorityQueue_;
+    unsigned int idleWaiters_ = 0;  // threads inside wakeup_.wait()
     unsigned int threadCount_ = 0;
     unsigned int busyCount_ = 0;
 };
@@ -78,9 +79,6 @@ class ThreadPool {
   private:
     const std::string name_;
     std::shared_ptr<PoolWorker> worker_;
-    std::shared_ptr<TaskQueue> normalQueue_;
-    std::shared_ptr<TaskQueue> priorityQueue_;
-    std::shared_ptr<Mutex> queueMutex_;
     const unsigned int minThreads_;
     const unsigned int maxThreads_;
 };

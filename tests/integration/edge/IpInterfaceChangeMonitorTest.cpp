@@ -224,6 +224,11 @@ TEST(IpInterfaceChangeMonitorTest, KeepsWatchingAfterTheNotificationSocketOverfl
 // The thread can end without stop(): poll() fails once the process may not hold two descriptors. Then
 // isRunning() says so, and start() brings the monitor back.
 TEST(IpInterfaceChangeMonitorTest, ReportsNotRunningWhenItsThreadEndsOnAnError) {
+#if defined(__SANITIZE_ADDRESS__)
+    // The sanitizers' runtime needs descriptors of its own for its checks; with the limit at one it reports
+    // valid objects as invalid.
+    GTEST_SKIP() << "the descriptor limit this test sets breaks the sanitizer runtime";
+#endif
     CapturingController controller;
     const std::string failure = inNewNetworkNamespace([&] {
         oxl::test::LogCapture log(OXL_LEVEL_WARN);

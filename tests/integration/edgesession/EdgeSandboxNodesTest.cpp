@@ -55,5 +55,35 @@ TEST(EdgeSandboxNodesTest, FaultsArePerNodeAndCanBeCleared) {
                                     std::chrono::milliseconds(0)));
 }
 
+// A refresh retires the old cookie at once, or, when the edge keeps refreshed sessions, at its own expiry;
+// ending the session retires it either way.
+TEST(EdgeSandboxNodesTest, RefreshRetiresTheOldSessionUnlessKept) {
+    for (const bool keep : {false, true}) {
+        EdgeSandbox::Options options;
+        options.domain = "corp.test";
+        options.keepRefreshedSessions = keep;
+        EdgeSandbox edge(options);
+        edge.addUser("alice", "pw");
+        ASSERT_TRUE(edge.start());
+        httplib::SSLClient client("127.0.0.1", edge.port());
+        client.set_ca_cert_path(edge.trustFile().c_str());
+        client.set_basic_auth("alice", "pw");
+        const auto config = client.Get(edge.domainPath() + "/get_edge_config");
+        ASSERT_TRUE(config && config->status == 200);
+        const std::string setCookie = config->get_header_value("Set-Cookie");
+        ASSERT_EQ(setCookie.rfind("X-Auth=", 0), 0u) << setCookie;
+        const std::string old = setCookie.substr(7, setCookie.find(';') - 7);
+        const httplib::Headers withOld = {{"Cookie", "X-Auth=" + old}};
+
+        const auto refresh = client.Get(edge.domainPath() + "/get_edge_refresh", withOld);
+        ASSERT_TRUE(refresh && refresh->status == 200);
+        EXPECT_EQ(edge.isSessionValid(old), keep) << "keep=" << keep;
+        const auto end = client.Get(edge.domainPath() + "/get_edge_refresh?ttl=0", withOld);
+        ASSERT_TRUE(end);
+        EXPECT_EQ(end->status, keep ? 200 : 401) << "keep=" << keep;
+        EXPECT_FALSE(edge.isSessionValid(old)) << "keep=" << keep;
+    }
+}
+
 }  // namespace
 }  // namespace oxl::sandbox

@@ -46,7 +46,7 @@ class CountingResolver : public oxl::dns::DnsHostResolver {
 //   /ok          "ok <host>"
 //   /missing     404
 //   /error       500 "server error"
-//   /slow        answers after one second
+//   /slow        answers after five seconds (sooner when the servers stop)
 //   /truncated   announces 1000 bytes, sends 10 and closes
 //   /stream      100 ten-byte chunks, one every 50 ms
 //   /bytes/N     N bytes of a pattern that depends on N
@@ -125,7 +125,7 @@ class MultiServers {
             res.set_content("server error", "text/plain");
         });
         s.onGet("/slow", [this](const httplib::Request&, httplib::Response& res) {
-            for (int i = 0; i < 20 && !stopping_; ++i) {
+            for (int i = 0; i < 100 && !stopping_; ++i) {
                 std::this_thread::sleep_for(50ms);
             }
             res.set_content("late", "text/plain");

@@ -9,6 +9,9 @@ namespace oxl::test {
 
 class HeapWatch {
   public:
+    // False where the program's operator new cannot be replaced (sanitized builds); tests then skip.
+    static bool available();
+
     explicit HeapWatch(char marker = '\0');
     ~HeapWatch();
     HeapWatch(const HeapWatch&) = delete;

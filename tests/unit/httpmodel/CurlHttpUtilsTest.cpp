@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <set>
 
 #include "oxl/http/CurlHttpUtils.h"
 #include "oxl/http/EasyCURLConnection.h"
@@ -206,6 +207,41 @@ TEST(CurlHttpUtilsTest, SetUrlStoresTheEncodedUrl) {
     EXPECT_EQ(request->getOptions()->url, "http://h/a%20b/%C3%A9");
     ASSERT_TRUE(CurlHttpUtils::setUrl(configured.data));  // encoding twice changes nothing
     EXPECT_EQ(request->getOptions()->url, "http://h/a%20b/%C3%A9");
+}
+
+// The cookies stored after a transfer follow libcurl's jar exactly, whatever an earlier pass over the same
+// response left (unchanged cookies are kept, changed ones re-read, gone ones dropped, same names in other
+// domains told apart).
+TEST(CurlHttpUtilsTest, StoredCookiesFollowTheJarAcrossPasses) {
+    Configured configured(std::make_shared<Request>("http://h/"));
+    CURL* handle = configured.data.getCurlHandle();
+    ASSERT_NE(handle, nullptr);
+    ASSERT_EQ(curl_easy_setopt(handle, CURLOPT_COOKIEFILE, ""), CURLE_OK);
+    auto cookie = [](const std::string& domain, const std::string& name, const std::string& value) {
+        return domain + "\tFALSE\t/\tFALSE\t0\t" + name + "\t" + value;
+    };
+    const std::vector<std::vector<std::string>> passes = {
+        {cookie("a.example", "s", "1"), cookie("a.example", "t", "2"), cookie("b.example", "s", "3")},
+        // t changed, the s of b gone, u new
+        {cookie("a.example", "s", "1"), cookie("a.example", "t", "22"), cookie("a.example", "u", "4")},
+        // the same line again, and a second s in another domain
+        {cookie("a.example", "s", "1"), cookie("c.example", "s", "5")},
+        {},
+    };
+    for (size_t pass = 0; pass < passes.size(); ++pass) {
+        SCOPED_TRACE(pass);
+        ASSERT_EQ(curl_easy_setopt(handle, CURLOPT_COOKIELIST, "ALL"), CURLE_OK);
+        for (const auto& line : passes[pass]) {
+            ASSERT_EQ(curl_easy_setopt(handle, CURLOPT_COOKIELIST, line.c_str()), CURLE_OK);
+        }
+        ASSERT_TRUE(CurlHttpUtils::storeCookies(configured.data));
+        // libcurl lists its jar in its own order; compare as sets of lines.
+        std::multiset<std::string> stored;
+        for (const auto& c : configured.data.getResponse().cookies) {
+            stored.insert(c.getRawFormat());
+        }
+        EXPECT_EQ(stored, std::multiset<std::string>(passes[pass].begin(), passes[pass].end()));
+    }
 }
 
 }  // namespace

@@ -301,3 +301,34 @@ TEST_F(MemoryCallbacksTest, RealLibcurlUseIsTrackedAndBalanced) {
     }
     nt::resetInitialisationState();
 }
+
+TEST_F(MemoryCallbacksTest, ManyLiveBlocksGrowTheTableAndAreAllWipedOnFree) {
+    constexpr int COUNT = 20000;
+    std::vector<unsigned char*> blocks;
+    for (int i = 0; i < COUNT; ++i) {
+        auto* p = static_cast<unsigned char*>(nu::libcurl_malloc_callback(24 + i % 7));
+        ASSERT_NE(p, nullptr);
+        std::memset(p, 'S', 24 + i % 7);
+        blocks.push_back(p);
+    }
+    uint32_t expected = 0;
+    for (int i = 0; i < COUNT; ++i) {
+        expected += 24 + i % 7;
+    }
+    EXPECT_EQ(bytesAdded(), expected);
+    EXPECT_EQ(blocksAdded(), static_cast<size_t>(COUNT));
+    // 20,000 blocks over the shards are more than any shard's first table holds.
+    EXPECT_GT(nt::blockTableCapacityFor(blocks.front()), 64u);
+    for (auto* p : blocks) {
+        nu::libcurl_free_callback(p);
+    }
+    EXPECT_EQ(bytesAdded(), 0u);
+    EXPECT_EQ(blocksAdded(), 0u);
+    const auto r = released();
+    ASSERT_EQ(r.size(), static_cast<size_t>(COUNT));
+    for (size_t i = 0; i < r.size(); ++i) {
+        ASSERT_EQ(r[i].block, blocks[i]);
+        ASSERT_EQ(r[i].size, 24 + i % 7);
+        ASSERT_TRUE(r[i].wiped);
+    }
+}

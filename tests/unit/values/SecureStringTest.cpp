@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -154,4 +157,63 @@ TEST(SecureStringTest, WipingClearsTheWholeBuffer) {
     for (size_t i = 0; i < capacity; ++i) {
         ASSERT_EQ(buffer[i], '\0') << "at " << i;
     }
+}
+
+// With one text, equal first cipher blocks mean an equal IV. Stores on four threads cross many refills of
+// each thread's pool of random bytes.
+TEST(SecureStringTest, NoTwoStoresShareAnIv) {
+    constexpr int THREADS = 4;
+    constexpr int STORES = 300;
+    std::vector<std::vector<std::vector<unsigned char>>> firstBlocks(THREADS);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < THREADS; ++t) {
+        threads.emplace_back([t, &firstBlocks] {
+            for (int i = 0; i < STORES; ++i) {
+                const auto bytes = SecureString("same text, same key").cipherTextForTesting();
+                firstBlocks[t].emplace_back(bytes.begin(),
+                                            bytes.begin() + std::min<size_t>(16, bytes.size()));
+            }
+        });
+    }
+    for (auto& th : threads) {
+        th.join();
+    }
+    std::set<std::vector<unsigned char>> distinct;
+    for (const auto& perThread : firstBlocks) {
+        for (const auto& block : perThread) {
+            ASSERT_EQ(block.size(), 16u);
+            distinct.insert(block);
+        }
+    }
+    EXPECT_EQ(distinct.size(), static_cast<size_t>(THREADS * STORES));
+}
+
+// A fork child inherits the parent's pool of random bytes; it must not hand out what the parent will.
+TEST(SecureStringTest, AForkChildDrawsDifferentIvsFromItsParent) {
+    ASSERT_FALSE(SecureString("fills this thread's pool").empty());
+    int fds[2] = {-1, -1};
+    ASSERT_EQ(pipe(fds), 0);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        close(fds[0]);
+        const auto bytes = SecureString("after the fork").cipherTextForTesting();
+        const bool ok =
+            !bytes.empty() && write(fds[1], bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+        _exit(ok ? 0 : 1);
+    }
+    close(fds[1]);
+    const auto mine = SecureString("after the fork").cipherTextForTesting();
+    std::vector<unsigned char> theirs(mine.size() + 16);
+    ssize_t got = 0;
+    for (ssize_t n = 0; (n = read(fds[0], theirs.data() + got, theirs.size() - got)) > 0;) {
+        got += n;
+    }
+    close(fds[0]);
+    int status = -1;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    theirs.resize(static_cast<size_t>(got));
+    ASSERT_EQ(theirs.size(), mine.size());
+    EXPECT_NE(theirs, mine) << "parent and fork child used the same IV";
 }
