@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages needed to build, test, benchmark and demo oxlnetutils. Does nothing when
+# Installs the Debian 12 packages needed to build, test, fuzz, benchmark and demo oxlnetutils (clang and its
+# sanitizer runtime are for the libFuzzer programs). Does nothing when
 # every package is already present.
 set -euo pipefail
 
@@ -8,6 +9,7 @@ packages=(
     libcurl4-openssl-dev libssl-dev libxml2-dev libc-ares-dev duktape-dev libpsl-dev publicsuffix
     libgtest-dev libgmock-dev googletest libbenchmark-dev libcpp-httplib-dev
     dnsmasq-base tinyproxy iproute2 procps curl
+    clang libclang-rt-14-dev
 )
 
 missing=()

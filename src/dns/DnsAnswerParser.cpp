@@ -98,6 +98,12 @@ int parseSrv(const std::vector<unsigned char>& m, const std::vector<WireRecord>&
     return ARES_SUCCESS;
 }
 
+// c-ares hands a TTL with the top bit set on as a negative number; like our own reading of the answer
+// section, count it as zero (RFC 2181, section 8).
+int32_t aresTtl(int ttl) {
+    return ttl < 0 ? 0 : ttl;
+}
+
 int parseA(const std::vector<unsigned char>& m, const std::vector<WireRecord>& wire,
            std::vector<ARecord>& out) {
     std::vector<ares_addrttl> addrs(ttlsOfType(wire, 1).size() + 1);
@@ -110,7 +116,7 @@ int parseA(const std::vector<unsigned char>& m, const std::vector<WireRecord>& w
     }
     const std::string name = (host && host->h_name) ? host->h_name : "";
     for (int i = 0; i < count; ++i) {
-        out.emplace_back(name, ntop(AF_INET, &addrs[i].ipaddr), addrs[i].ttl);
+        out.emplace_back(name, ntop(AF_INET, &addrs[i].ipaddr), aresTtl(addrs[i].ttl));
     }
     return ARES_SUCCESS;
 }
@@ -128,7 +134,7 @@ int parseAaaa(const std::vector<unsigned char>& m, const std::vector<WireRecord>
     }
     const std::string name = (host && host->h_name) ? host->h_name : "";
     for (int i = 0; i < count; ++i) {
-        out.emplace_back(name, ntop(AF_INET6, &addrs[i].ip6addr), addrs[i].ttl);
+        out.emplace_back(name, ntop(AF_INET6, &addrs[i].ip6addr), aresTtl(addrs[i].ttl));
     }
     return ARES_SUCCESS;
 }

@@ -65,7 +65,9 @@ std::optional<DnsServerAddress> parseDnsServerAddress(const std::string& text) {
         }
         address.family = AF_INET;
     }
-    if (host.empty() || inet_pton(address.family, host.c_str(), address.bytes.data()) != 1) {
+    // inet_pton would stop at a NUL byte and take "127.0.0.1\0anything" for 127.0.0.1.
+    if (host.empty() || host.find('\0') != std::string::npos ||
+        inet_pton(address.family, host.c_str(), address.bytes.data()) != 1) {
         return std::nullopt;
     }
     return address;

@@ -55,22 +55,30 @@ function isInNet(host, pattern, mask) {
     return ((convert_addr(address) & m) >>> 0) === ((convert_addr(pattern) & m) >>> 0);
 }
 
+// '*' any run of characters and '?' any one, line breaks included; everything else stands for itself.
+// Compared directly rather than through a regular expression, in at most length(str) * length(shexp) steps.
 function shExpMatch(str, shexp) {
-    var source = String(shexp);
-    var expression = '^';
-    for (var i = 0; i < source.length; i++) {
-        var c = source.charAt(i);
-        if (c === '*') {
-            expression += '.*';
-        } else if (c === '?') {
-            expression += '.';
-        } else if ('\\^$.|+()[]{}/'.indexOf(c) >= 0) {
-            expression += '\\' + c;
+    var text = String(str);
+    var pattern = String(shexp);
+    var t = 0, p = 0, star = -1, resume = 0;
+    while (t < text.length) {
+        if (p < pattern.length && pattern.charAt(p) === '*') {
+            star = p++;
+            resume = t;
+        } else if (p < pattern.length && (pattern.charAt(p) === '?' || pattern.charAt(p) === text.charAt(t))) {
+            t++;
+            p++;
+        } else if (star >= 0) {
+            p = star + 1;
+            t = ++resume;
         } else {
-            expression += c;
+            return false;
         }
     }
-    return new RegExp(expression + '$').test(String(str));
+    while (p < pattern.length && pattern.charAt(p) === '*') {
+        p++;
+    }
+    return p === pattern.length;
 }
 
 var __pacDayNames = ['SUN', 'MON', 'TUE', 'WED', 'THU', 'FRI', 'SAT'];

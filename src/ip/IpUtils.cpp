@@ -20,7 +20,8 @@ OXLLogger logger() {
 
 // AI_NUMERICHOST keeps getaddrinfo from ever asking a resolver: only numeric text is classified.
 int numericFamily(const std::string& address) {
-    if (address.empty()) {
+    // The C functions below would read only up to a NUL byte and accept "10.0.0.1\0anything".
+    if (address.empty() || address.find('\0') != std::string::npos) {
         return 0;
     }
     ScopedWinSockInitialiser sockets;

@@ -39,10 +39,11 @@ bool readSecret(oxl::SecureString& secret, std::string& problem) {
     line.reserve(MAX_SECRET_BYTES + 2);
     bool tooLong = false;
     int ch = 0;
+    // Reading stops at the cap: an endless input (a device, a stream without line ends) ends here too.
     while ((ch = std::cin.get()) != EOF && ch != '\n') {
         if (line.size() > MAX_SECRET_BYTES) {
             tooLong = true;
-            continue;
+            break;
         }
         line.push_back(static_cast<char>(ch));
     }

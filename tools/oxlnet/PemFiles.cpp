@@ -4,6 +4,7 @@
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <iterator>
@@ -95,9 +96,9 @@ std::vector<Block> splitBlocks(const std::string& content, std::vector<std::stri
     return blocks;
 }
 
-bool readRegularFile(const std::string& path, std::string& content, std::string& error) {
+bool isReadableRegularFile(const std::string& path, std::size_t maxBytes, std::string& error) {
     struct stat info {};
-    if (stat(path.c_str(), &info) != 0) {
+    if (stat(path.c_str(), &info) != 0 || access(path.c_str(), R_OK) != 0) {
         error = "cannot read '" + path + "'";
         return false;
     }
@@ -105,14 +106,33 @@ bool readRegularFile(const std::string& path, std::string& content, std::string&
         error = "'" + path + "' is not a regular file";
         return false;
     }
+    if (maxBytes != 0 && static_cast<std::size_t>(info.st_size) > maxBytes) {
+        error = "'" + path + "' is larger than " + std::to_string(maxBytes) + " bytes";
+        return false;
+    }
+    return true;
+}
+
+bool readRegularFile(const std::string& path, std::string& content, std::string& error) {
+    if (!isReadableRegularFile(path, MAX_INPUT_FILE_BYTES, error)) {
+        return false;
+    }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         error = "cannot read '" + path + "'";
         return false;
     }
-    content.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    content.clear();
+    char chunk[64 * 1024];
+    while (content.size() <= MAX_INPUT_FILE_BYTES && in.read(chunk, sizeof(chunk)).gcount() > 0) {
+        content.append(chunk, static_cast<std::size_t>(in.gcount()));
+    }
     if (in.bad()) {
         error = "cannot read '" + path + "'";
+        return false;
+    }
+    if (content.size() > MAX_INPUT_FILE_BYTES) {
+        error = "'" + path + "' is larger than " + std::to_string(MAX_INPUT_FILE_BYTES) + " bytes";
         return false;
     }
     return true;

@@ -6,6 +6,7 @@
 #include <string>
 #include <thread>
 
+#include "oxl/dns/DnsUtils.h"
 #include "oxl/dns/DnsUtilsScopedSetCustomServerAddress.h"
 #include "oxl/edge/EdgeDetectionControllerImpl.h"
 #include "oxl/edge/EdgeTransitionDetectionControllerImpl.h"
@@ -52,6 +53,23 @@ class PrintingSensingObserver : public oxl::edge::NetworkSensingObserver {
         std::cout << "sensing: " << event << std::endl;
     }
 };
+
+// "Not visible" means the name server answered that the records are not there. Without any answer from
+// it, nothing is known about either network.
+bool nameServerAnswers(const std::string& domain, oxl::dns::DnsQueryResult::Result& result) {
+    std::vector<oxl::dns::ARecord> records;
+    result = oxl::dns::DnsUtils::executeARecordQuery(domain, records);
+    switch (result) {
+        case oxl::dns::DnsQueryResult::TIMEOUT:
+        case oxl::dns::DnsQueryResult::NO_NETWORK:
+        case oxl::dns::DnsQueryResult::SERVER_REFUSED:
+        case oxl::dns::DnsQueryResult::SERVER_FAILURE:
+        case oxl::dns::DnsQueryResult::INTERNAL_ERROR:
+            return false;
+        default:
+            return true;
+    }
+}
 
 int runDetect(const oxlnet::Args& input) {
     oxlnet::Args args = input;
@@ -111,6 +129,20 @@ int runDetect(const oxlnet::Args& input) {
 
     const bool internal = controller->isOnPremServerAvailable();
     const bool edge = controller->isEdgeAvailable();
+    oxl::dns::DnsQueryResult::Result dnsResult = oxl::dns::DnsQueryResult::SUCCESS;
+    if (!internal && !edge && !nameServerAnswers(externalDomain, dnsResult)) {
+        std::cout << "internal: unknown\nedge: unknown" << std::endl;
+        std::cerr << "oxlnet: detect: the DNS server does not answer (" << dnsResult
+                  << "), so visibility is unknown" << std::endl;
+        printing.unlock();
+        if (watch) {
+            controller->unregisterVisibilityChangeObserver(visibility);
+            controller->unregisterNetworkSensingObserver(sensing);
+            transitions->stop();
+        }
+        controller->stop();
+        return 1;
+    }
     std::cout << "internal: " << visibleText(internal) << "\n";
     std::cout << "edge: " << visibleText(edge) << "\n";
     for (const auto& record : controller->getInternalServiceRecords(false)) {

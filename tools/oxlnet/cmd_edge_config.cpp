@@ -14,6 +14,7 @@
 #include "oxl/runtime/SecureString.h"
 #include "oxlnet/Command.h"
 #include "oxlnet/EdgeToolSupport.h"
+#include "oxlnet/PemFiles.h"
 
 namespace {
 
@@ -56,8 +57,10 @@ int runEdgeConfig(const oxlnet::Args& input) {
     if (!userMode && !tokenMode) {
         return oxlnet::usageError("edge-config: give either --user U --password-stdin or --token-stdin");
     }
-    if (hasTrust && ::access(trustFile.c_str(), R_OK) != 0) {
-        return oxlnet::usageError("edge-config: cannot read trust file '" + trustFile + "'");
+    std::string trustProblem;
+    if (hasTrust &&
+        !oxlnet::pem::isReadableRegularFile(trustFile, oxlnet::pem::MAX_INPUT_FILE_BYTES, trustProblem)) {
+        return oxlnet::usageError("edge-config: --trust: " + trustProblem);
     }
     for (const auto& entry : resolves) {
         if (!pinResolve(entry)) {

@@ -8,6 +8,7 @@
 
 #include "oxl/runtime/SecureString.h"
 #include "oxlnet/Command.h"
+#include "oxlnet/EdgeToolSupport.h"
 #include "sandbox/EdgeSandbox.h"
 
 namespace {
@@ -114,24 +115,23 @@ int runEdgeSandbox(const oxlnet::Args& input) {
     if (!args.empty()) {
         return oxlnet::usageError("edge-sandbox: unexpected argument '" + args.front() + "'");
     }
-    std::string secret;
-    std::getline(std::cin, secret);
-    while (!secret.empty() && (secret.back() == '\r' || secret.back() == '\n')) {
-        secret.pop_back();
-    }
-    if (secret.empty()) {
-        return oxlnet::usageError("edge-sandbox: no password or token on standard input");
+    oxl::SecureString stored;
+    std::string problem;
+    if (!oxlnet::readSecret(stored, problem)) {
+        return oxlnet::usageError("edge-sandbox: the password or token on standard input is " + problem);
     }
 
     options.port = static_cast<uint16_t>(port);
     options.cookieLifetimeSeconds = static_cast<long>(lifetime);
     oxl::sandbox::EdgeSandbox edge(options);
-    if (hasUser) {
-        edge.addUser(user, secret);
-    } else {
-        edge.addToken(secret);
+    {
+        const oxl::WipedString secret = stored.getWiped();
+        if (hasUser) {
+            edge.addUser(user, secret.str());
+        } else {
+            edge.addToken(secret.str());
+        }
     }
-    oxl::secureWipe(secret);
     if (!edge.start()) {
         std::cerr << "oxlnet: edge-sandbox: could not start the server" << std::endl;
         return 1;

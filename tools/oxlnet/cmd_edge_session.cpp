@@ -28,6 +28,7 @@
 #include "oxlnet/Command.h"
 #include "oxlnet/DnsServerOption.h"
 #include "oxlnet/EdgeToolSupport.h"
+#include "oxlnet/PemFiles.h"
 
 namespace {
 
@@ -272,8 +273,10 @@ int runEdgeSession(const oxlnet::Args& input) {
     if (!userMode && !tokenMode) {
         return oxlnet::usageError("edge-session: give either --user U --password-stdin or --token-stdin");
     }
-    if (hasTrust && ::access(o.trustFile.c_str(), R_OK) != 0) {
-        return oxlnet::usageError("edge-session: cannot read trust file '" + o.trustFile + "'");
+    std::string trustProblem;
+    if (hasTrust &&
+        !oxlnet::pem::isReadableRegularFile(o.trustFile, oxlnet::pem::MAX_INPUT_FILE_BYTES, trustProblem)) {
+        return oxlnet::usageError("edge-session: --trust: " + trustProblem);
     }
     for (const auto& entry : resolves) {
         if (!oxlnet::pinResolve(entry)) {

@@ -1,6 +1,8 @@
 // oxlnet get URL ...: one HTTP(S) transfer with the basic client and the library's certificate verifier.
 // The result name, status code and headers go to standard error, the body to standard output (or a file).
 // With several URLs the transfers run in parallel through the multi client (GetMulti.cpp).
+#include <curl/curl.h>
+#include <strings.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -34,6 +36,7 @@
 #include "oxl/runtime/SecureString.h"
 #include "oxlnet/Command.h"
 #include "oxlnet/GetMulti.h"
+#include "oxlnet/PemFiles.h"
 
 namespace {
 
@@ -46,6 +49,30 @@ bool parseNumber(const std::string& text, long max, long& value) {
     }
     value = std::stol(text);
     return value <= max;
+}
+
+// An http:// or https:// URL with a host and, if given, a port from 1 to 65535, as libcurl reads it. Anything
+// else is the user's mistake, told before any transfer starts.
+bool isHttpUrl(const std::string& url) {
+    std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> parsed(curl_url(), &curl_url_cleanup);
+    if (!parsed || curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK) {
+        return false;
+    }
+    const auto part = [&](CURLUPart which) {
+        char* text = nullptr;
+        std::string value;
+        if (curl_url_get(parsed.get(), which, &text, 0) == CURLUE_OK && text != nullptr) {
+            value = text;
+        }
+        curl_free(text);
+        return value;
+    };
+    const std::string scheme = part(CURLUPART_SCHEME);
+    long port = 0;
+    const std::string portText = part(CURLUPART_PORT);
+    return (strcasecmp(scheme.c_str(), "http") == 0 || strcasecmp(scheme.c_str(), "https") == 0) &&
+           !part(CURLUPART_HOST).empty() &&
+           (portText.empty() || (parseNumber(portText, 65535, port) && port > 0));
 }
 
 // "HOST:PORT:ADDR"; ADDR may be an IPv6 literal, with or without brackets.
@@ -228,6 +255,13 @@ std::string parse(oxlnet::Args args, GetOptions& o) {
     }
     o.urls = args;
     o.url = args[0];
+    for (const auto* list : {&o.urls, &o.failover}) {
+        for (const auto& url : *list) {
+            if (!isHttpUrl(url)) {
+                return "get: '" + url + "' is not an http:// or https:// URL with a port from 1 to 65535";
+            }
+        }
+    }
     if (o.urls.size() > 1) {
         if (!o.uploadFile.empty() || !o.failover.empty()) {
             return "get: --upload and --failover take one URL";
@@ -263,11 +297,13 @@ std::string parse(oxlnet::Args args, GetOptions& o) {
     if (!o.uploadFile.empty() && o.method && *o.method != HttpMethod::PUT) {
         return "get: --upload sends with PUT";
     }
-    if (!o.uploadFile.empty() && access(o.uploadFile.c_str(), R_OK) != 0) {
-        return "get: cannot read '" + o.uploadFile + "'";
+    std::string problem;
+    if (!o.uploadFile.empty() && !oxlnet::pem::isReadableRegularFile(o.uploadFile, 0, problem)) {
+        return "get: --upload: " + problem;
     }
-    if (!o.trustFile.empty() && access(o.trustFile.c_str(), R_OK) != 0) {
-        return "get: cannot read trust file '" + o.trustFile + "'";
+    if (!o.trustFile.empty() &&
+        !oxlnet::pem::isReadableRegularFile(o.trustFile, oxlnet::pem::MAX_INPUT_FILE_BYTES, problem)) {
+        return "get: --trust: " + problem;
     }
     if (o.strict && o.identities.empty()) {
         return "get: --strict needs at least one --identity";

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <iostream>
 
+#include "oxl/log/Log.h"
 #include "oxlnet/Command.h"
 
 namespace oxlnet {
@@ -72,7 +73,21 @@ int usageError(const std::string& message) {
 
 }  // namespace oxlnet
 
-int main(int argc, char** argv) {
+namespace {
+
+// The library's own log lines (warnings, errors, with function names) are for -v; a command says what went
+// wrong in one plain line of its own. Commands whose usage lists [-v] read the flag themselves for more.
+oxlnet::Args applyVerbosity(const oxlnet::Command& command, oxlnet::Args args) {
+    const auto flag = std::find(args.begin(), args.end(), "-v");
+    const bool verbose = flag != args.end();
+    oxl::log::setDefaultLevel(verbose ? OXL_LEVEL_WARN : OXL_LEVEL_ERROR - 1);
+    if (verbose && command.usage.find("[-v]") == std::string::npos) {
+        args.erase(flag);
+    }
+    return args;
+}
+
+int run(int argc, char** argv) {
     if (argc < 2 || std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h" ||
         std::string(argv[1]) == "help") {
         oxlnet::printHelp(std::cout);
@@ -81,10 +96,23 @@ int main(int argc, char** argv) {
     const std::string name = argv[1];
     for (const auto& c : oxlnet::commands()) {
         if (c.name == name) {
-            oxlnet::Args args(argv + 2, argv + argc);
-            return c.run(args);
+            return c.run(applyVerbosity(c, oxlnet::Args(argv + 2, argv + argc)));
         }
     }
     std::cerr << "oxlnet: unknown command '" << name << "'; see 'oxlnet --help'" << std::endl;
     return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // Whatever a command meets, it ends with one line and a failure status, never with an abort.
+    try {
+        return run(argc, argv);
+    } catch (const std::exception& e) {
+        std::cerr << "oxlnet: " << (argc > 1 ? argv[1] : "") << ": " << e.what() << std::endl;
+    } catch (...) {
+        std::cerr << "oxlnet: " << (argc > 1 ? argv[1] : "") << ": unexpected failure" << std::endl;
+    }
+    return 1;
 }

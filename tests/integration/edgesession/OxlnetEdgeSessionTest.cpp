@@ -106,7 +106,8 @@ TEST(OxlnetEdgeSessionTest, RefusesBadInput) {
         {base + "--token-stdin --watch 5s", "tok\n", "--watch"},
         {base + "--token-stdin --dns-server nowhere:99999", "tok\n", "invalid DNS server"},
         {base + "--token-stdin --resolve a:b", "tok\n", "invalid --resolve"},
-        {base + "--token-stdin --trust /nonexistent/file", "tok\n", "cannot read trust file"},
+        {base + "--token-stdin --trust /nonexistent/file", "tok\n",
+         "--trust: cannot read '/nonexistent/file'"},
         {base + "--token-stdin stray", "tok\n", "unexpected argument 'stray'"},
     };
     for (const auto& row : table) {

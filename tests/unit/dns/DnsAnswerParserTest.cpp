@@ -200,6 +200,8 @@ TEST(DnsAnswerParser, FailuresLeaveNoRecords) {
     }
 }
 
+// A TTL with the top bit set counts as zero (RFC 2181, section 8) in every record type, also in those whose
+// TTLs come from c-ares rather than from our own reading of the answer section.
 TEST(DnsAnswerParser, TtlWithTheTopBitSetCountsAsZero) {
     const std::string name = "_svc._tcp.corp.test";
     std::vector<WireRecord> wire;
@@ -211,6 +213,41 @@ TEST(DnsAnswerParser, TtlWithTheTopBitSetCountsAsZero) {
     EXPECT_EQ(0, wire[0].ttl);
     EXPECT_EQ(0x7fffffff, wire[1].ttl);
     EXPECT_EQ(name, wire[0].owner);
+
+    const std::string host = "host.corp.test";
+    const struct {
+        DnsQueryType::Type type;
+        int wireType;
+        Bytes rdata;
+    } cases[] = {
+        {DnsQueryType::SRV, 33, srvData(1, 1, 1, "a.corp.test")},
+        {DnsQueryType::A, 1, {192, 0, 2, 1}},
+        {DnsQueryType::AAAA, 28, {0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}},
+        {DnsQueryType::TXT, 16, txtData({"v=1"})},
+        {DnsQueryType::PTR, 12, encodeName("target.corp.test")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.wireType);
+        const auto answer = parse(
+            host, c.type,
+            message(host, c.wireType,
+                    {{host, c.wireType, 0xbc00012cu, c.rdata}, {host, c.wireType, 0x7fffffffu, c.rdata}}));
+        ASSERT_EQ(DnsQueryResult::SUCCESS, answer.result);
+        std::vector<int32_t> ttls;
+        const auto collect = [&](const auto& records) {
+            for (const auto& r : records) {
+                ttls.push_back(r.getTtl());
+            }
+        };
+        collect(answer.srvRecords);
+        collect(answer.aRecords);
+        collect(answer.aaaaRecords);
+        collect(answer.txtRecords);
+        collect(answer.ptrRecords);
+        ASSERT_FALSE(ttls.empty());
+        EXPECT_EQ(0, ttls.front());
+        EXPECT_EQ(0x7fffffff, ttls.back());
+    }
 }
 
 TEST(DnsAnswerParser, AresStatusMapping) {
@@ -274,7 +311,10 @@ TEST(DnsServerAddress, AcceptedAndRejectedForms) {
                                                "dns.corp.test:53",
                                                "dns.corp.test",
                                                "300.1.1.1",
-                                               ":53"};
+                                               ":53",
+                                               std::string("127.0.0.1\0evil", 14),
+                                               std::string("[::1\0x]:53", 10),
+                                               std::string("::1\0", 4)};
     for (const auto& text : rejected) {
         EXPECT_FALSE(parseDnsServerAddress(text).has_value()) << text;
     }

@@ -4,6 +4,12 @@
 #include <cstdlib>
 #include <new>
 
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define OXL_SANITIZER_OWNS_HEAP 1
+#else
+#define OXL_SANITIZER_OWNS_HEAP 0
+#endif
+
 namespace {
 // Each block carries its size in front, so a release can look at all of it.
 constexpr std::size_t HEADER = 2 * sizeof(std::size_t);
@@ -14,7 +20,7 @@ std::atomic<std::size_t> allocations{0};
 std::atomic<std::size_t> releases{0};
 std::atomic<std::size_t> unwiped{0};
 
-#if !defined(__SANITIZE_ADDRESS__)
+#if !OXL_SANITIZER_OWNS_HEAP
 void* allocate(std::size_t size) {
     void* block = std::malloc(HEADER + (size == 0 ? 1 : size));
     if (block == nullptr) {
@@ -49,9 +55,9 @@ void release(void* pointer) noexcept {
 #endif
 }  // namespace
 
-// AddressSanitizer owns the heap of a sanitized build (and blocks it allocates inside the library would
-// reach these releases without a header), so the watch exists only in plain builds.
-#if !defined(__SANITIZE_ADDRESS__)
+// AddressSanitizer and ThreadSanitizer own the heap of a sanitized build (and blocks they allocate inside the
+// library would reach these releases without a header), so the watch exists only in plain builds.
+#if !OXL_SANITIZER_OWNS_HEAP
 void* operator new(std::size_t size) {
     return allocate(size);
 }
@@ -66,7 +72,7 @@ void operator delete(void* pointer, std::size_t) noexcept {
 namespace oxl::test {
 
 bool HeapWatch::available() {
-#if defined(__SANITIZE_ADDRESS__)
+#if OXL_SANITIZER_OWNS_HEAP
     return false;
 #else
     return true;

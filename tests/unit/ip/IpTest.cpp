@@ -36,7 +36,7 @@ struct EasyDeleter {
 
 TEST(IpAddressTest, ClassificationIsNumericOnly) {
     struct Case {
-        const char* text;
+        std::string text;
         bool v4;
         bool v6;
     };
@@ -62,6 +62,9 @@ TEST(IpAddressTest, ClassificationIsNumericOnly) {
         {"", false, false},
         {" 10.0.0.1", false, false},
         {"10.0.0.1/24", false, false},
+        // The C library stops at a NUL byte; the address is the whole text.
+        {std::string("10.0.0.1\0evil", 13), false, false},
+        {std::string("2001:db8::1\0", 12), false, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
@@ -71,13 +74,11 @@ TEST(IpAddressTest, ClassificationIsNumericOnly) {
 
         const auto any = IpAddress::createIpAddress(c.text);
         EXPECT_EQ(any.isEmpty(), !(c.v4 || c.v6));
-        EXPECT_EQ(any.getAddress(), (c.v4 || c.v6) ? std::string(c.text) : std::string());
+        EXPECT_EQ(any.getAddress(), (c.v4 || c.v6) ? c.text : std::string());
         EXPECT_EQ(any.isIpv4Address(), c.v4);
         EXPECT_EQ(any.isIpv6Address(), c.v6);
-        EXPECT_EQ(Ipv4Address::createIpv4Address(c.text).getAddress(),
-                  c.v4 ? std::string(c.text) : std::string());
-        EXPECT_EQ(Ipv6Address::createIpv6Address(c.text).getAddress(),
-                  c.v6 ? std::string(c.text) : std::string());
+        EXPECT_EQ(Ipv4Address::createIpv4Address(c.text).getAddress(), c.v4 ? c.text : std::string());
+        EXPECT_EQ(Ipv6Address::createIpv6Address(c.text).getAddress(), c.v6 ? c.text : std::string());
     }
 }
 

@@ -62,6 +62,8 @@ TEST(PacEvaluatorTest, HelperFunctions) {
         {"shExpMatch('axb', 'a.b')", "false"},  // "." is literal
         {"shExpMatch('a+b(c)', 'a+b(c)')", "true"},
         {"shExpMatch('x.example', '*.EXAMPLE')", "false"},
+        {"shExpMatch('line\\r\\nbreak', '*')", "true"},  // line breaks are characters too
+        {"shExpMatch('a\\nb', 'a?b')", "true"},
         {"weekdayRange('MON', 'FRI', 'GMT')", "true"},
         {"weekdayRange('FRI', 'GMT')", "true"},
         {"weekdayRange('SAT', 'GMT')", "false"},
