@@ -59,20 +59,6 @@ class ConnectionReturn {
     HttpRequestData& requestData_;
 };
 
-template <typename Notify>
-void notifyListener(const std::shared_ptr<HttpClientListener>& listener, const HttpRequestData& requestData,
-                    Notify notify) {
-    // The listener is the caller's code: whatever it throws stays on this side of the pool.
-    try {
-        notify(*listener);
-    } catch (const std::exception& e) {
-        OXL_LOG_ERROR(logger(), "The listener of request " << requestData.formattedRequestID()
-                                                           << " threw: " << e.what());
-    } catch (...) {
-        OXL_LOG_ERROR(logger(), "The listener of request " << requestData.formattedRequestID() << " threw");
-    }
-}
-
 }  // namespace
 
 BasicHttpClientImpl::BasicHttpClientImpl(std::shared_ptr<EdgeTransformer> edgeTransformer,
@@ -301,8 +287,9 @@ BasicHttpClientImpl::AsyncTask::~AsyncTask() {
         return;
     }
     const unsigned int id = requestData_->getRequestId();
-    notifyListener(listener, *requestData_,
-                   [id](HttpClientListener& l) { l.onRequestFailed(id, HttpClientResult::REQUEST_LOST); });
+    CurlTransfer::notifyListener(*listener, *requestData_, [id](HttpClientListener& l) {
+        l.onRequestFailed(id, HttpClientResult::REQUEST_LOST);
+    });
 }
 
 void BasicHttpClientImpl::AsyncTask::execute() {
@@ -319,8 +306,8 @@ void BasicHttpClientImpl::AsyncTask::execute() {
             OXL_LOG_WARN(logger(), "No listener is available to notify the client of the result.");
             return;
         }
-        notifyListener(listener, *requestData_,
-                       [id, result](HttpClientListener& l) { l.onRequestFailed(id, result); });
+        CurlTransfer::notifyListener(*listener, *requestData_,
+                                     [id, result](HttpClientListener& l) { l.onRequestFailed(id, result); });
     };
 
     if (request && request->isCancelled()) {
@@ -353,13 +340,14 @@ void BasicHttpClientImpl::AsyncTask::execute() {
         OXL_LOG_DEBUG(logger(), "Notifying listener of a completed transfer for request "
                                     << requestData_->formattedRequestID()
                                     << ", response code: " << response.responseCode);
-        notifyListener(listener, *requestData_,
-                       [id, &response](HttpClientListener& l) { l.onRequestCompleted(id, response); });
+        CurlTransfer::notifyListener(*listener, *requestData_, [id, &response](HttpClientListener& l) {
+            l.onRequestCompleted(id, response);
+        });
     } else {
         OXL_LOG_DEBUG(logger(),
                       "Notifying listener of a failure for request " << requestData_->formattedRequestID());
-        notifyListener(listener, *requestData_,
-                       [id, result](HttpClientListener& l) { l.onRequestFailed(id, result); });
+        CurlTransfer::notifyListener(*listener, *requestData_,
+                                     [id, result](HttpClientListener& l) { l.onRequestFailed(id, result); });
     }
     response.wipeText();
 }

@@ -6,6 +6,7 @@
 #include "oxl/http/EasyCURLConnection.h"
 #include "oxl/http/EdgePolicy.h"
 #include "oxl/http/HttpClientData.h"
+#include "oxl/http/HttpClientListener.h"
 #include "oxl/http/HttpNetworkEvent.h"
 #include "oxl/http/HttpRequestData.h"
 #include "oxl/log/Log.h"
@@ -244,6 +245,18 @@ void CurlTransfer::finish(const HttpClientData& clientData,
     auto options = requestData->getOptions();
     if (transformed && options) {
         options->url = response.url;
+    }
+}
+
+void CurlTransfer::notifyListener(HttpClientListener& listener, const HttpRequestData& requestData,
+                                  const std::function<void(HttpClientListener&)>& notify) {
+    try {
+        notify(listener);
+    } catch (const std::exception& e) {
+        OXL_LOG_ERROR(logger(), "The listener of request " << requestData.formattedRequestID()
+                                                           << " threw: " << e.what());
+    } catch (...) {
+        OXL_LOG_ERROR(logger(), "The listener of request " << requestData.formattedRequestID() << " threw");
     }
 }
 

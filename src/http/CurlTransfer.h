@@ -16,6 +16,7 @@
 
 #include <curl/curl.h>
 
+#include <functional>
 #include <memory>
 
 #include "oxl/common/Policy.h"
@@ -26,6 +27,7 @@ namespace oxl::http {
 
 class EdgeTransformer;
 class HttpClientData;
+class HttpClientListener;
 class HttpRequestData;
 
 class CurlTransfer {
@@ -69,6 +71,10 @@ class CurlTransfer {
     // response URL (the caller's URL for an edge request), the connection addresses and the cookies.
     static void readBack(const HttpClientData& clientData, HttpRequestData& requestData,
                          HttpClientResult::Result result);
+
+    // Calls the caller's listener; whatever it throws is logged and stays on the library's side.
+    static void notifyListener(HttpClientListener& listener, const HttpRequestData& requestData,
+                               const std::function<void(HttpClientListener&)>& notify);
 
     // After the handle was given back: edge cookies removed from a successful response, the transfer's
     // file closed, the network event reported, and the caller's own URL put back into an edge request.

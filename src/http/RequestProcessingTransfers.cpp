@@ -49,18 +49,6 @@ bool isPinned(const std::string& url) {
                        [&](const NamePinning::Entry& e) { return e.port == port && e.host == host; });
 }
 
-template <typename Notify>
-void callListener(HttpClientListener& listener, const HttpRequestData& requestData, Notify notify) {
-    // The listener is the caller's code: whatever it throws stays on this side.
-    try {
-        notify(listener);
-    } catch (const std::exception& e) {
-        OXL_LOG_ERROR(logger(), "The listener of request " << requestData.formattedRequestID()
-                                                           << " threw: " << e.what());
-    } catch (...) {
-        OXL_LOG_ERROR(logger(), "The listener of request " << requestData.formattedRequestID() << " threw");
-    }
-}
 }  // namespace
 
 EnqueueClientDataTask::EnqueueClientDataTask(std::weak_ptr<RequestProcessing> processing,
@@ -351,13 +339,14 @@ void RequestProcessing::notify(const std::shared_ptr<MultiHttpClientData>& data,
                                     << response.responseCode << ", response body "
                                     << (response.body ? response.body->size() : 0) << " bytes"
                                     << ", data received " << received << " bytes");
-        callListener(*listener, *requestData,
-                     [id, &response](HttpClientListener& l) { l.onRequestCompleted(id, response); });
+        CurlTransfer::notifyListener(*listener, *requestData, [id, &response](HttpClientListener& l) {
+            l.onRequestCompleted(id, response);
+        });
     } else {
         OXL_LOG_DEBUG(logger(), "Notifying listener of a failure for request "
                                     << requestData->formattedRequestID() << ": " << result);
-        callListener(*listener, *requestData,
-                     [id, result](HttpClientListener& l) { l.onRequestFailed(id, result); });
+        CurlTransfer::notifyListener(*listener, *requestData,
+                                     [id, result](HttpClientListener& l) { l.onRequestFailed(id, result); });
     }
     response.wipeText();
 }

@@ -2,12 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
 
 #include "HeapWatch.h"
 #include "http/CurlCallbacks.h"
 #include "oxl/http/EasyCURLConnection.h"
 #include "oxl/http/HttpClientData.h"
+#include "oxl/http/HttpClientListener.h"
 #include "oxl/http/HttpRequestData.h"
 #include "oxl/http/Request.h"
 #include "support/LogCapture.h"
@@ -138,6 +140,29 @@ TEST(CurlTransferTest, AClientWithoutReporterSaysSoOnceAtErrorLevel) {
     }
     EXPECT_EQ(countErrors(log), 2u);
     EXPECT_EQ(log.count("No network event reporter"), 6u);
+}
+
+// Whatever a caller's listener throws is logged with the request and never reaches the client's threads.
+TEST(CurlTransferTest, AThrowingListenerStaysOnItsSide) {
+    class Throwing : public HttpClientListener {
+      public:
+        void onRequestFailed(unsigned int, HttpClientResult::Result result) override {
+            if (result == HttpClientResult::REQUEST_LOST) {
+                throw std::runtime_error("listener broke");
+            }
+            throw 42;
+        }
+        void onRequestCompleted(unsigned int, Response&) override {}
+    } listener;
+    HttpRequestData data(std::make_shared<Request>("http://h.test/"), nullptr);
+    oxl::test::LogCapture log(OXL_LEVEL_ERROR);
+    for (const auto result : {HttpClientResult::REQUEST_LOST, HttpClientResult::UNKNOWN_ERROR}) {
+        EXPECT_NO_THROW(CurlTransfer::notifyListener(
+            listener, data, [result](HttpClientListener& l) { l.onRequestFailed(1, result); }));
+    }
+    EXPECT_EQ(log.count("The listener of request " + data.formattedRequestID() + " threw: listener broke"),
+              1u);
+    EXPECT_EQ(log.count("The listener of request " + data.formattedRequestID() + " threw"), 2u);
 }
 
 }  // namespace
