@@ -174,6 +174,7 @@ HttpClientError::Error MultiHttpClientImpl::enqueue(std::shared_ptr<Request> req
             evaluator = evaluator_;
         }
         auto data = MultiHttpClientData::build(eventReporter_, edgeTransformer_, requestData, evaluator);
+        data->shareMissingReporterFlag(missingReporterSeen_);
         data->setEdgePolicy(policy, policyFailureCanBeIgnored(policy));
         auto ipFamily = std::dynamic_pointer_cast<oxl::ip::IpFamilyPreferencePolicy>(
             getPolicy(Nature::IP_FAMILY_PREFERENCE));

@@ -1,11 +1,79 @@
 #include "support/HttpServerFixture.h"
 
 #include <openssl/ssl.h>
+#include <pthread.h>
 #include <sys/socket.h>
 
 #include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <functional>
 
 namespace oxl::test {
+namespace {
+
+// cpp-httplib's own pool, but with its workers named "test-http" and all of them running before the
+// constructor returns: tests that count the process's threads leave the servers' threads out.
+class NamedThreadPool final : public httplib::TaskQueue {
+  public:
+    explicit NamedThreadPool(size_t count) {
+        for (size_t i = 0; i < count; ++i) {
+            threads_.emplace_back([this] { work(); });
+        }
+        std::unique_lock<std::mutex> lock(mutex_);
+        cond_.wait(lock, [&] { return named_ == threads_.size(); });
+    }
+    ~NamedThreadPool() override { shutdown(); }
+
+    void enqueue(std::function<void()> fn) override {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            jobs_.push_back(std::move(fn));
+        }
+        cond_.notify_one();
+    }
+
+    void shutdown() override {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            shutdown_ = true;
+        }
+        cond_.notify_all();
+        for (auto& t : threads_) {
+            if (t.joinable()) {
+                t.join();
+            }
+        }
+    }
+
+  private:
+    void work() {
+        ::pthread_setname_np(::pthread_self(), HttpServerFixture::THREAD_NAME);
+        std::unique_lock<std::mutex> lock(mutex_);
+        ++named_;
+        cond_.notify_all();
+        for (;;) {
+            cond_.wait(lock, [&] { return shutdown_ || !jobs_.empty(); });
+            if (jobs_.empty()) {
+                return;
+            }
+            auto fn = std::move(jobs_.front());
+            jobs_.pop_front();
+            lock.unlock();
+            fn();
+            lock.lock();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable cond_;
+    std::deque<std::function<void()>> jobs_;
+    std::vector<std::thread> threads_;
+    size_t named_ = 0;
+    bool shutdown_ = false;
+};
+
+}  // namespace
 
 HttpServerFixture::HttpServerFixture() : HttpServerFixture(Options{}) {}
 
@@ -20,6 +88,12 @@ HttpServerFixture::HttpServerFixture(Options options) : options_(std::move(optio
         requests_.push_back(RecordedRequest{req.method, req.path, req.body, req.headers});
         return httplib::Server::HandlerResponse::Unhandled;
     });
+    // httplib owns the queue it is given and deletes it when its listen loop ends.
+    server_->new_task_queue = [this] {
+        auto* pool = new NamedThreadPool(options_.threads);
+        poolReady_ = true;
+        return pool;
+    };
     // Remembered so that start() can give it a longer accept queue than the library's five.
     server_->set_socket_options([this](socket_t sock) {
         httplib::default_socket_options(sock);
@@ -79,16 +153,19 @@ bool HttpServerFixture::start() {
         ::listen(listenSocket_, SOMAXCONN);
     }
     threadDone_ = false;
+    poolReady_ = false;
     thread_ = std::thread([this] {
+        ::pthread_setname_np(::pthread_self(), THREAD_NAME);
         server_->listen_after_bind();
         threadDone_ = true;
     });
     // Generous: the machine may be loaded and sanitizers slow start-up down.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!server_->is_running() && std::chrono::steady_clock::now() < deadline) {
+    while ((!server_->is_running() || !poolReady_) && !threadDone_ &&
+           std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    if (!server_->is_running()) {
+    if (!server_->is_running() || !poolReady_) {
         stop();
         return false;
     }

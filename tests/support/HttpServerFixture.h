@@ -40,6 +40,7 @@ class HttpServerFixture {
         std::string keyFile;   // PEM private key for HTTPS
         bool tls12Only = false;
         std::string host = "127.0.0.1";
+        size_t threads = CPPHTTPLIB_THREAD_POOL_COUNT;  // worker threads, all started by start()
     };
 
     struct RecordedRequest {
@@ -52,6 +53,9 @@ class HttpServerFixture {
     HttpServerFixture();
     explicit HttpServerFixture(Options options);
     ~HttpServerFixture();
+    // The name of the server's threads (listener and workers), for tests that count the process's threads.
+    static constexpr const char* THREAD_NAME = "test-http";
+
     HttpServerFixture(const HttpServerFixture&) = delete;
     HttpServerFixture& operator=(const HttpServerFixture&) = delete;
 
@@ -88,6 +92,7 @@ class HttpServerFixture {
     std::unique_ptr<httplib::Server> server_;
     std::thread thread_;
     std::atomic<bool> threadDone_{false};
+    std::atomic<bool> poolReady_{false};
     uint16_t port_ = 0;
     int listenSocket_ = -1;
     mutable std::mutex mutex_;

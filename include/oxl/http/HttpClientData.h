@@ -40,7 +40,13 @@ class HttpClientData : public std::enable_shared_from_this<HttpClientData> {
 
     // True the first time it is asked, false ever after: a client without an event reporter says so
     // loudly once, not on every transfer.
-    bool firstTransferWithoutReporter() const { return !missingReporterSeen_.exchange(true); }
+    bool firstTransferWithoutReporter() const { return !missingReporterSeen_->exchange(true); }
+    // For data built per transfer (the multi client): the flag of the client that builds it.
+    void shareMissingReporterFlag(std::shared_ptr<std::atomic<bool>> flag) {
+        if (flag) {
+            missingReporterSeen_ = std::move(flag);
+        }
+    }
 
     // Lends the handle to the request, waiting while another transfer holds it. Nothing happens when the
     // request already holds one.
@@ -64,7 +70,7 @@ class HttpClientData : public std::enable_shared_from_this<HttpClientData> {
     std::shared_ptr<EasyCURLConnection> connection_;
     // Signalled while the connection is free.
     oxl::Event connectionFree_{true};
-    mutable std::atomic<bool> missingReporterSeen_{false};
+    std::shared_ptr<std::atomic<bool>> missingReporterSeen_ = std::make_shared<std::atomic<bool>>(false);
 };
 
 }  // namespace oxl::http

@@ -3,6 +3,7 @@
 // fails over to the next URL after a server failure and tells the listeners.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -87,6 +88,8 @@ class MultiHttpClientImpl : public MultiHttpClient {
     std::shared_ptr<EdgeTransformer> edgeTransformer_;
     std::shared_ptr<CertVerifier> certVerifier_;
     std::shared_ptr<HttpNetworkEventReporter> eventReporter_;
+    // Set by the first transfer that found no reporter: the client says so loudly once.
+    std::shared_ptr<std::atomic<bool>> missingReporterSeen_ = std::make_shared<std::atomic<bool>>(false);
     mutable std::mutex evaluatorMutex_;
     std::shared_ptr<CurlAnswerEvaluator> evaluator_;
     std::shared_ptr<RequestProcessing> processing_;

@@ -103,8 +103,7 @@ class MultiServers {
   private:
     std::unique_ptr<oxl::test::HttpServerFixture> server() {
         auto s = std::make_unique<oxl::test::HttpServerFixture>(oxl::test::HttpServerFixture::Options{
-            .https = true, .certFile = chain_.certFile, .keyFile = chain_.keyFile});
-        s->server().new_task_queue = [] { return new httplib::ThreadPool(24); };
+            .https = true, .certFile = chain_.certFile, .keyFile = chain_.keyFile, .threads = 24});
         s->server().set_keep_alive_max_count(1);
         // Hundreds of handshakes on a loaded machine may keep a client busy for a while between two steps.
         s->server().set_read_timeout(60);
