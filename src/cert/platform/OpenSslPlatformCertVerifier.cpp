@@ -3,6 +3,7 @@
 #include <openssl/err.h>
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
+#include <openssl/x509v3.h>
 
 #include <utility>
 #include <vector>
@@ -141,6 +142,14 @@ X509_STORE* OpenSslPlatformCertVerifier::store() {
             flags |= X509_V_FLAG_CRL_CHECK_ALL;
         }
         X509_STORE_set_flags(store.get(), flags);
+    }
+    // OpenSSL fills a certificate's extension cache on first use, and two verifications filling it at
+    // once race; fill it now for every trusted certificate, while only this thread sees the store.
+    STACK_OF(X509_OBJECT)* objects = X509_STORE_get0_objects(store.get());
+    for (int i = 0; i < sk_X509_OBJECT_num(objects); ++i) {
+        if (X509* cert = X509_OBJECT_get0_X509(sk_X509_OBJECT_value(objects, i))) {
+            X509_check_purpose(cert, -1, 0);
+        }
     }
     store_ = std::move(store);
     return store_.get();
