@@ -63,6 +63,12 @@ bool EdgeRefreshTimer::isRefreshTimerExpired(long now) const {
     return expired;
 }
 
+bool EdgeRefreshTimer::isAboutToRun(long now) const {
+    const long override = detail::refreshFireTimeOverride();
+    const long fireTime = override != 0 ? override : fireTime_;
+    return !run_ && now >= fireTime && now < fireTime + RUN_GRACE_SECONDS;
+}
+
 bool EdgeRefreshTimer::killRefreshTimer() {
     {
         const std::lock_guard<std::mutex> lock(killableMutex_);

@@ -103,6 +103,9 @@ void GlobalEdgeStateImpl::refreshEdgeConfiguration() {
             return;
         }
         timer = edgeRefreshTimer_;
+        if (timer) {
+            timer->markRun();
+        }
         killedBefore = timer && timer->isKilled();
         if (timer && !killedBefore && !timer->isRefreshTimerExpired(now())) {
             // A full request got in first and brought a new session.

@@ -221,11 +221,14 @@ bool GlobalEdgeStateImpl::isValidEdgeConfigurationLocked(const std::vector<std::
         OXL_LOG_INFO(stateLogger(), "Host queried is not in available hosts.");
         return false;
     }
-    // While the renewal the timer started is on its way, the session cookie still holds: requests need not
-    // wait for it (a slow edge would hold them all).
-    const bool renewing = refreshPending_ && xAuthExpiry(edgeConfig_) > now();
+    // While the renewal the timer starts is on its way, or about to start, the session cookie still holds:
+    // requests need not wait for it (a slow edge would hold them all), nor replace it with a full request
+    // (under steady traffic one would always get in first and no session would ever be renewed).
+    const long at = now();
+    const bool renewing = (refreshPending_ || (edgeRefreshTimer_ && edgeRefreshTimer_->isAboutToRun(at))) &&
+                          xAuthExpiry(edgeConfig_) > at;
     if (!edgeRefreshTimer_ || edgeRefreshTimer_->isKilled() ||
-        (edgeRefreshTimer_->isRefreshTimerExpired(now()) && !renewing)) {
+        (edgeRefreshTimer_->isRefreshTimerExpired(at) && !renewing)) {
         OXL_LOG_INFO(stateLogger(), "Refresh timer expired.");
         return false;
     }

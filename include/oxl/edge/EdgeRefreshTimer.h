@@ -2,6 +2,7 @@
 // otherwise) of the cookie's remaining lifetime. It only queues the refresh on the edge state's pool.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 
@@ -31,6 +32,13 @@ class EdgeRefreshTimer : public oxl::Timer {
 
     // now >= the fire time (the process-wide override when one is set).
     bool isRefreshTimerExpired(long now) const;
+    // Expired, but its renewal has not started and the fire time is less than RUN_GRACE_SECONDS behind:
+    // the clock reads whole seconds while the timer counts from the moment it was armed, so it runs up to
+    // a second after the clock shows its fire time.
+    bool isAboutToRun(long now) const;
+    // The renewal this timer asked for has started (it was run, or a refresh took it over).
+    void markRun() { run_ = true; }
+    static constexpr long RUN_GRACE_SECONDS = 2;
     // False when the timer had already been killed.
     bool killRefreshTimer();
     bool isKilled() const;
@@ -43,6 +51,7 @@ class EdgeRefreshTimer : public oxl::Timer {
     const long seconds_;
     mutable std::mutex killableMutex_;
     bool killed_ = false;
+    std::atomic<bool> run_{false};
 };
 
 // Runs the refresh on the state's pool.
