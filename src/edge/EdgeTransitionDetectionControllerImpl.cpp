@@ -330,9 +330,9 @@ void EdgeTransitionDetectionControllerImpl::setDelayedSensingDelayForTestOnly(st
                         settings_.delayedSensingToleranceMs = toleranceMs);
 }
 
-void EdgeTransitionDetectionControllerImpl::setPollingScheduleForTestOnly(std::uint32_t pollRetryDelayMs,
-                                                                          std::uint32_t retryPeriodMs,
-                                                                          std::uint32_t retryWindowMs) {
+void EdgeTransitionDetectionControllerImpl::setPollingSchedule(std::uint32_t pollRetryDelayMs,
+                                                               std::uint32_t retryPeriodMs,
+                                                               std::uint32_t retryWindowMs) {
     OXL_UPDATE_SETTINGS(settings_.pollRetryDelayMs = pollRetryDelayMs;
                         settings_.retrySchedulePeriodMs = retryPeriodMs;
                         settings_.retryScheduleWindowMs = retryWindowMs);

@@ -222,7 +222,7 @@ bool startInside(DemoContext& ctx) {
     // Detection probes more often than a client would, so that the demo finishes in seconds.
     if (auto transitions = std::dynamic_pointer_cast<oxl::edge::EdgeTransitionDetectionControllerImpl>(
             box.state->getEdgeDetectionController()->getEdgeTransitionDetectionController())) {
-        transitions->setPollingScheduleForTestOnly(200, 300, 10000);
+        transitions->setPollingSchedule(200, 300, 10000);
     }
     box.state->setCredentialsManager(std::make_shared<oxl::edge::DefaultCredentialsManager>(
         oxl::edge::Credentials(USER, box.password, oxl::SecureString())));

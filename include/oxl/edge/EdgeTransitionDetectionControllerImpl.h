@@ -65,9 +65,10 @@ class EdgeTransitionDetectionControllerImpl
     // Delay, limit and tolerance of the inside machine's delayed sensing, in milliseconds.
     OXL_TEST_HOOK void setDelayedSensingDelayForTestOnly(std::int64_t delayMs, std::int64_t limitMs,
                                                          std::int64_t toleranceMs);
-    // The outside machine's poll retry, retry-schedule period and retry-schedule window, in milliseconds.
-    void setPollingScheduleForTestOnly(std::uint32_t pollRetryDelayMs, std::uint32_t retryPeriodMs,
-                                       std::uint32_t retryWindowMs);
+    // The outside machine's poll retry, retry-schedule period and retry-schedule window, in milliseconds
+    // (before start()): a deployment or a sandbox that wants transitions noticed sooner than the defaults.
+    void setPollingSchedule(std::uint32_t pollRetryDelayMs, std::uint32_t retryPeriodMs,
+                            std::uint32_t retryWindowMs);
     // Without the monitor no address change of the host reaches the machines (before start()).
     void setIpInterfaceChangeMonitorEnabled(bool enabled);
 

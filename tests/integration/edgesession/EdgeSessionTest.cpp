@@ -101,7 +101,7 @@ class EdgeSessionTest : public ::testing::Test {
         auto transitions = std::dynamic_pointer_cast<EdgeTransitionDetectionControllerImpl>(
             state->getEdgeDetectionController()->getEdgeTransitionDetectionController());
         ASSERT_NE(transitions, nullptr);
-        transitions->setPollingScheduleForTestOnly(200, 300, 10000);
+        transitions->setPollingSchedule(200, 300, 10000);
         state->setCredentialsManager(
             std::make_shared<DefaultCredentialsManager>(Credentials(Sandbox::USER, box.password, "")));
         state->addObserver(notices);

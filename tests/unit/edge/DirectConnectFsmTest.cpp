@@ -117,7 +117,7 @@ class DirectConnectFsmTest : public ::testing::Test {
         controller->setMockInternalNetworkVisibilityTester(internal);
         controller->setMockDirectConnectivityTester(direct);
         controller->setMockEdgeServiceSensor(edge);
-        controller->setPollingScheduleForTestOnly(50, 40, 400);
+        controller->setPollingSchedule(50, 40, 400);
         controller->registerInternalConnectivityObserver(observer);
         controller->start();
         parameters.confirmingDelayBetweenTestsMsec = 20;
