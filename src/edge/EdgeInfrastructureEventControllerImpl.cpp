@@ -3,6 +3,7 @@
 #include <ctime>
 #include <utility>
 
+#include "common/SystemClock.h"
 #include "oxl/edge/CredentialsManager.h"
 #include "oxl/edge/GlobalEdgeState.h"
 #include "oxl/log/Log.h"
@@ -16,10 +17,6 @@ OXLLogger logger() {
     return l;
 }
 
-std::int64_t systemSeconds() {
-    return static_cast<std::int64_t>(std::time(nullptr));
-}
-
 }  // namespace
 
 std::shared_ptr<EdgeInfrastructureEventControllerImpl> EdgeInfrastructureEventControllerImpl::build(
@@ -29,7 +26,9 @@ std::shared_ptr<EdgeInfrastructureEventControllerImpl> EdgeInfrastructureEventCo
 
 EdgeInfrastructureEventControllerImpl::EdgeInfrastructureEventControllerImpl(
     Token, std::shared_ptr<GlobalEdgeState> globalEdgeState)
-    : Reactor(REACTOR_NAME), globalEdgeState_(std::move(globalEdgeState)), clock_(systemSeconds) {}
+    : Reactor(REACTOR_NAME),
+      globalEdgeState_(std::move(globalEdgeState)),
+      clock_(oxl::common::systemSeconds) {}
 
 EdgeInfrastructureEventControllerImpl::~EdgeInfrastructureEventControllerImpl() {
     // processEvent must not run on a half-destroyed object.
@@ -123,7 +122,7 @@ void EdgeInfrastructureEventControllerImpl::setFailoverMonitoringWindowsInSecond
 
 void EdgeInfrastructureEventControllerImpl::setClockForTesting(Clock clock) {
     const std::lock_guard<std::mutex> lock(mutex_);
-    clock_ = clock ? std::move(clock) : Clock(systemSeconds);
+    clock_ = clock ? std::move(clock) : Clock(oxl::common::systemSeconds);
 }
 
 unsigned int EdgeInfrastructureEventControllerImpl::getRefetchCount() const {

@@ -7,6 +7,7 @@
 #include <exception>
 #include <utility>
 
+#include "common/SystemClock.h"
 #include "edge/GlobalEdgeStateLog.h"
 #include "oxl/common/DefaultPoliciesStore.h"
 #include "oxl/edge/CredentialsManager.h"
@@ -21,10 +22,6 @@ namespace {
 std::atomic<float>& refreshRate() {
     static std::atomic<float> rate{GlobalEdgeStateImpl::DEFAULT_REFRESH_RATE};
     return rate;
-}
-
-std::int64_t systemSeconds() {
-    return static_cast<std::int64_t>(std::time(nullptr));
 }
 
 // Registered with the detection controller instead of the state itself, which holds the controller: the
@@ -75,7 +72,7 @@ GlobalEdgeStateImpl::GlobalEdgeStateImpl(Token, std::shared_ptr<EdgeConfigReques
       edgeDomain_(edgeDomain),
       request_(std::move(request)),
       recentlyUsedServers_(std::make_shared<RecentlyUsedServers>()),
-      clock_(systemSeconds) {
+      clock_(oxl::common::systemSeconds) {
     OXL_LOG_INFO(stateLogger(), "GlobalEdgeState created for edge domain " << edgeDomain);
 }
 
@@ -287,7 +284,7 @@ std::shared_ptr<EdgeDetectionController> GlobalEdgeStateImpl::getEdgeDetectionCo
 
 void GlobalEdgeStateImpl::setClockForTesting(Clock clock) {
     const std::lock_guard<std::mutex> lock(componentsMutex_);
-    clock_ = clock ? std::move(clock) : Clock(systemSeconds);
+    clock_ = clock ? std::move(clock) : Clock(oxl::common::systemSeconds);
 }
 
 std::int64_t GlobalEdgeStateImpl::now() {

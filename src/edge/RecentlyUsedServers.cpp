@@ -3,6 +3,7 @@
 #include <ctime>
 #include <utility>
 
+#include "common/SystemClock.h"
 #include "oxl/log/Log.h"
 
 namespace oxl::edge {
@@ -14,16 +15,12 @@ OXLLogger logger() {
     return l;
 }
 
-std::int64_t systemSeconds() {
-    return static_cast<std::int64_t>(std::time(nullptr));
-}
-
 }  // namespace
 
 RecentlyUsedServers::RecentlyUsedServers() : RecentlyUsedServers(Clock()) {}
 
 RecentlyUsedServers::RecentlyUsedServers(Clock clock)
-    : clock_(clock ? std::move(clock) : Clock(systemSeconds)) {}
+    : clock_(clock ? std::move(clock) : Clock(oxl::common::systemSeconds)) {}
 
 RecentlyUsedServers::~RecentlyUsedServers() = default;
 

@@ -2,6 +2,7 @@
 
 #include <ctime>
 
+#include "common/SystemClock.h"
 #include "oxl/dns/DnsHostResolver.h"
 #include "oxl/http/HttpUtils.h"
 #include "oxl/ip/IpUtils.h"
@@ -15,13 +16,10 @@ OXLLogger logger() {
     return l;
 }
 
-std::int64_t systemSeconds() {
-    return static_cast<std::int64_t>(std::time(nullptr));
-}
 }  // namespace
 
 UnresolvedHostCache::UnresolvedHostCache(std::shared_ptr<oxl::dns::DnsHostResolver> resolver, Clock clock)
-    : resolver_(std::move(resolver)), clock_(clock ? std::move(clock) : Clock(systemSeconds)) {}
+    : resolver_(std::move(resolver)), clock_(clock ? std::move(clock) : Clock(oxl::common::systemSeconds)) {}
 
 UnresolvedHostCache::~UnresolvedHostCache() = default;
 
