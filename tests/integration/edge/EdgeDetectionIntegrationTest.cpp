@@ -16,6 +16,7 @@
 #include "oxl/edge/EdgeTransitionDetectionControllerImpl.h"
 #include "support/Dnsmasq.h"
 #include "support/RunTool.h"
+#include "support/WaitFor.h"
 
 namespace oxl::edge {
 namespace {
@@ -23,16 +24,7 @@ namespace {
 using oxl::test::Dnsmasq;
 using oxl::test::DnsmasqRecords;
 
-bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (condition()) {
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return condition();
-}
+using oxl::test::waitFor;
 
 // A TCP listener on 127.0.0.1 that accepts connections in the kernel backlog; closing it refuses them.
 class LoopbackListener {

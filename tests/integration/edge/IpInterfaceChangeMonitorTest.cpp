@@ -20,22 +20,14 @@
 #include "edge/IpInterfaceChangeMonitor.h"
 #include "oxl/edge/EdgeTransitionDetectionControllerImpl.h"
 #include "support/LogCapture.h"
+#include "support/WaitFor.h"
 
 namespace oxl::edge {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
-    const auto deadline = Clock::now() + timeout;
-    while (Clock::now() < deadline) {
-        if (condition()) {
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return condition();
-}
+using oxl::test::waitFor;
 
 bool run(const std::string& command) {
     return std::system((command + " >/dev/null 2>&1").c_str()) == 0;

@@ -35,6 +35,7 @@
 #include "oxl/netutils/NetworkEventReporterImpl.h"
 #include "support/HttpServerFixture.h"
 #include "support/LogCapture.h"
+#include "support/WaitFor.h"
 
 namespace oxl::netutils {
 namespace {
@@ -46,17 +47,7 @@ using Sandbox = oxl::edge::test::EdgeSessionSandbox;
 
 constexpr auto LONG_WAIT = std::chrono::seconds(30);
 
-// Polls `condition` until it holds or `timeout` passes (the library tells no one about these moments).
-bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
-}
+using oxl::test::waitFor;
 
 // The threads of this process by id, with their names.
 std::map<long, std::string> threadsOfThisProcess() {
@@ -192,8 +183,7 @@ TEST_F(FrameTest, AnEdge503BecomesAnInfrastructureEventAndARefetch) {
     EXPECT_EQ(response.getHeader("Server"), "QZ_C") << "answered by the edge node, not the internal server";
     EXPECT_EQ(busy.requestCount("/busy"), 1u);
 
-    ASSERT_TRUE(
-        eventually([&] { return state->getCurrentEdgeServer().address == Sandbox::EDGE2; }, LONG_WAIT));
+    ASSERT_TRUE(waitFor([&] { return state->getCurrentEdgeServer().address == Sandbox::EDGE2; }, LONG_WAIT));
     EXPECT_EQ(configRequests(1), 1u);
     EXPECT_TRUE(state->getRecentlyUsedServers()->isRecentlyFailed(Sandbox::EDGE1));
     EXPECT_EQ(state->getRecentlyUsedServers()->getErrorCode(Sandbox::EDGE1), 8u);
@@ -211,7 +201,7 @@ TEST_F(FrameTest, AnUnreachableHostBecomesASensingHintAndARedetection) {
     auto transitions = std::dynamic_pointer_cast<oxl::edge::EdgeTransitionDetectionControllerImpl>(
         state->getEdgeDetectionController()->getEdgeTransitionDetectionController());
     ASSERT_NE(transitions, nullptr);
-    ASSERT_TRUE(eventually(
+    ASSERT_TRUE(waitFor(
         [&] { return transitions->getDetectDirectConnectUnavailableFsmState() == "Monitoring"; }, LONG_WAIT));
     // The internal record goes away without the library being told.
     ASSERT_TRUE(box.dns->restart(box.outside())) << box.dns->log();
@@ -222,7 +212,7 @@ TEST_F(FrameTest, AnUnreachableHostBecomesASensingHintAndARedetection) {
     oxl::http::Response response;
     EXPECT_EQ(get("http://127.0.0.1:" + std::to_string(closedPort()) + "/", response),
               HttpClientResult::HOST_UNREACHABLE_ERROR);
-    ASSERT_TRUE(eventually([&] { return !state->isInternalConnectivityAvailable(); }, LONG_WAIT));
+    ASSERT_TRUE(waitFor([&] { return !state->isInternalConnectivityAvailable(); }, LONG_WAIT));
     EXPECT_TRUE(log.contains("hintNetworkInterfaceMightHaveDropped 'oxlnetutils.http.hostUnreachableError'"));
     EXPECT_TRUE(state->isEdgeConnectivityAvailable());
 
@@ -230,7 +220,7 @@ TEST_F(FrameTest, AnUnreachableHostBecomesASensingHintAndARedetection) {
     EXPECT_FALSE(log.contains("resetting nat64 prefix due to network change"));
     NetUtilsFactory().createNetworkEventReporter()->hintHostOsIpInterfaceChanged("test: address change");
     EXPECT_TRUE(
-        eventually([&] { return log.contains("resetting nat64 prefix due to network change"); }, LONG_WAIT));
+        waitFor([&] { return log.contains("resetting nat64 prefix due to network change"); }, LONG_WAIT));
 }
 
 std::shared_ptr<oxl::http::BasicHttpClientImpl> asImpl(const std::shared_ptr<oxl::http::BasicHttpClient>& c) {
@@ -304,7 +294,7 @@ TEST_F(FrameTest, CleanUpLeavesNoLibraryThreadRunning) {
     auto multiRequest = std::make_shared<oxl::http::Request>(box.internalUrl(Sandbox::PAGE));
     multiRequest->setListener(multiDone);
     ASSERT_EQ(multi->enqueueRequest(multiRequest, id), oxl::http::HttpClientError::SUCCESS);
-    ASSERT_TRUE(eventually([&] { return done->finished && multiDone->finished; }, LONG_WAIT));
+    ASSERT_TRUE(waitFor([&] { return done->finished && multiDone->finished; }, LONG_WAIT));
     ASSERT_TRUE(NetworkEventReporterImpl::waitUntilIdleForTesting(10000));
 
     const auto during = threadsOfThisProcess();
@@ -313,7 +303,7 @@ TEST_F(FrameTest, CleanUpLeavesNoLibraryThreadRunning) {
     TearDown();
     GlobalCleanup();
     std::map<long, std::string> left;
-    const bool clean = eventually(
+    const bool clean = waitFor(
         [&] {
             left.clear();
             for (const auto& [id, name] : threadsOfThisProcess()) {

@@ -9,6 +9,7 @@
 
 #include "ClientTestSupport.h"
 #include "support/LogCapture.h"
+#include "support/WaitFor.h"
 
 namespace oxl::http::test {
 namespace {
@@ -55,17 +56,7 @@ void serveSlowly(HttpServerFixture& server, const std::string& path, size_t chun
     });
 }
 
-template <typename Predicate>
-bool waitUntil(Predicate predicate, std::chrono::milliseconds timeout = 30s) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!predicate()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(10ms);
-    }
-    return true;
-}
+using oxl::test::waitFor;
 
 TEST(BasicClientAsyncTest, EachAcceptedRequestGetsExactlyOneNotificationOnThePool) {
     HttpServerFixture server;
@@ -110,7 +101,7 @@ TEST(BasicClientAsyncTest, WithoutListenerTheTransferStillRuns) {
     unsigned int id = 0;
     ASSERT_EQ(client->executeAsync(request(server.url("/quiet"), nullptr), id), E::SUCCESS);
     EXPECT_TRUE(log.contains("Listener is not set for request:"));
-    EXPECT_TRUE(waitUntil([&] {
+    EXPECT_TRUE(waitFor([&] {
         return log.contains(
             "No listener is available to notify the client of the result. Result was SUCCESS");
     }));
@@ -185,7 +176,7 @@ TEST(BasicClientAsyncTest, TasksDroppedWithThePoolAreReportedLost) {
     unsigned int queuedId = 0;
     unsigned int silentId = 0;
     ASSERT_EQ(client->executeAsync(request(server.url("/slow"), listener), runningId), E::SUCCESS);
-    ASSERT_TRUE(waitUntil([&] { return server.requestCount("/slow") == 1; }));
+    ASSERT_TRUE(waitFor([&] { return server.requestCount("/slow") == 1; }));
     ASSERT_EQ(client->executeAsync(request(server.url("/slow"), listener), queuedId), E::SUCCESS);
     ASSERT_EQ(client->executeAsync(request(server.url("/slow"), nullptr), silentId), E::SUCCESS);
     ASSERT_EQ(pool->getQueuedCount(), 2u);

@@ -24,28 +24,18 @@ TEST(CertEnumerationsTest, PrintsNamesAndFallbacks) {
         std::string printed;
         std::string expected;
     };
+    // Names are a switch over the values; what can go wrong is the fallback for a number outside it.
     const Case cases[] = {
-        {print(CertStatus::VALID), "VALID"},
         {print(CertStatus::FAILED_TO_VERIFY_XMPP_SUBJECT_ALT_NAME), "FAILED_TO_VERIFY_XMPP_SUBJECT_ALT_NAME"},
-        {print(CertStatus::NO_TIME_VALID), "NO_TIME_VALID"},
-        {print(CertStatus::UNKNOWN), "UNKNOWN"},
         {print(static_cast<CertStatus::Status>(27)), "Unexpected value (27)"},
         {print(static_cast<CertStatus::Status>(-1)), "Unexpected value (-1)"},
-        {print(CertResult::POLICY_NOT_ENFORCED_ERROR), "POLICY_NOT_ENFORCED_ERROR"},
         {print(static_cast<CertResult::Result>(3)), "3"},
-        {print(CertIdentifierStatus::NO_IDENTITY_INFO_IN_CERT), "NO_IDENTITY_INFO_IN_CERT"},
         {print(static_cast<CertIdentifierStatus::Status>(4)), "4"},
-        {print(CertKeyUsageResult::NO_MATCHING_EXTENDED_KEY_USAGE_FOUND),
-         "NO_MATCHING_EXTENDED_KEY_USAGE_FOUND"},
         {print(static_cast<CertKeyUsageResult::Result>(4)), "Unexpected value (4)"},
-        {print(CertKeyStrengthResult::INTERNAL_ERROR), "INTERNAL_ERROR"},
         {print(static_cast<CertKeyStrengthResult::Result>(3)), "Unexpected value (3)"},
-        {print(CertAcceptanceDecision::POLICY_ENFORCEMENT_ERROR), "POLICY_ENFORCEMENT_ERROR"},
         {print(static_cast<CertAcceptanceDecision::Decision>(4)), "Unexpected value (4)"},
-        {print(BasicKeyUsage::DECIPHER_ONLY), "DECIPHER_ONLY"},
         // A combination of bits is not a name.
         {print(static_cast<BasicKeyUsage::Usage>(3)), "3"},
-        {print(ExtendedKeyUsage::DVCS), "DVCS"},
         {print(static_cast<ExtendedKeyUsage::Usage>(1024)), "1024"},
     };
     for (const auto& c : cases) {

@@ -25,8 +25,8 @@
 
 using namespace oxl::cert;
 using oxl::cert::testutil::CleanCertStateTest;
-using oxl::cert::testutil::eventually;
 using oxl::cert::testutil::RecordingListener;
+using oxl::cert::testutil::waitFor;
 using oxl::common::Policy;
 using oxl::test::CertSpec;
 using oxl::test::KeySpec;
@@ -628,12 +628,12 @@ TEST_F(CertVerifierTest, AsynchronousVerification) {
     EXPECT_GT(ids[0], 0u);
     EXPECT_EQ(ids[1], ids[0] + 1);
     EXPECT_EQ(ids[2], ids[1] + 1);
-    ASSERT_TRUE(eventually([&] { return listener->requestCount() == 1; }));
+    ASSERT_TRUE(waitFor([&] { return listener->requestCount() == 1; }));
     EXPECT_EQ(results->size(), 0u);
     InvalidCertNotificationManager::getInstance()->acceptInvalidCert(
         listener->requests()[0].texts.fingerprint,
         {InvalidCertNotificationManager::AcceptanceOptions::ACCEPT_FOR_SESSION});
-    ASSERT_TRUE(eventually([&] { return results->size() == 3; }));
+    ASSERT_TRUE(waitFor([&] { return results->size() == 3; }));
     for (auto requestId : ids) {
         auto entry = results->get(requestId);
         EXPECT_EQ(entry.result.result, CertResult::SUCCESS) << requestId;

@@ -16,21 +16,11 @@
 #include "oxl/cert/common/InvalidCertListener.h"
 #include "oxl/cert/common/InvalidCertNotificationManager.h"
 #include "oxl/common/Policy.h"
+#include "support/WaitFor.h"
 
 namespace oxl::cert::testutil {
 
-// Polls `condition` until it holds or a generous deadline passes (robust on a loaded machine).
-inline bool eventually(const std::function<bool()>& condition,
-                       std::chrono::milliseconds deadline = std::chrono::seconds(20)) {
-    auto end = std::chrono::steady_clock::now() + deadline;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
+using ::oxl::test::waitFor;
 
 // The application's listener. In MANUAL mode the test answers prompts itself; the other modes answer a
 // prompt from inside the callback, as an application that decides without showing a dialog would.

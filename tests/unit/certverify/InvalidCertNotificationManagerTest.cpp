@@ -14,8 +14,8 @@
 
 using namespace oxl::cert;
 using oxl::cert::testutil::CleanCertStateTest;
-using oxl::cert::testutil::eventually;
 using oxl::cert::testutil::RecordingListener;
+using oxl::cert::testutil::waitFor;
 using oxl::common::Policy;
 using S = CertStatus;
 using D = CertAcceptanceDecision;
@@ -56,9 +56,9 @@ TEST_F(InvalidCertNotificationManagerTest, ConcurrentPromptsForOneCertificateAsk
     oxl::test::LogCapture logs;
     auto policy = prompting();
     auto first = verifyInBackground(policy);
-    ASSERT_TRUE(eventually([&] { return listener->requestCount() == 1; }));
+    ASSERT_TRUE(waitFor([&] { return listener->requestCount() == 1; }));
     auto second = verifyInBackground(policy);
-    ASSERT_TRUE(eventually([&] {
+    ASSERT_TRUE(waitFor([&] {
         return logs.count("There is an in progress request for this cert. Waiting for its completion") == 1;
     }));
 
@@ -82,9 +82,9 @@ TEST_F(InvalidCertNotificationManagerTest, WithoutPersistingTheWaiterAsksAgain) 
     oxl::test::LogCapture logs;
     auto policy = prompting();
     auto first = verifyInBackground(policy);
-    ASSERT_TRUE(eventually([&] { return listener->requestCount() == 1; }));
+    ASSERT_TRUE(waitFor([&] { return listener->requestCount() == 1; }));
     auto second = verifyInBackground(policy);
-    ASSERT_TRUE(eventually([&] {
+    ASSERT_TRUE(waitFor([&] {
         return logs.count("There is an in progress request for this cert. Waiting for its completion") == 1;
     }));
     Manager::getInstance()->rejectInvalidCert(FP);
@@ -92,7 +92,7 @@ TEST_F(InvalidCertNotificationManagerTest, WithoutPersistingTheWaiterAsksAgain) 
     EXPECT_EQ(first.get(), D::NO);
 
     // Nothing was remembered, so the waiting verification becomes the next question.
-    ASSERT_TRUE(eventually([&] { return listener->requestCount() == 2; }));
+    ASSERT_TRUE(waitFor([&] { return listener->requestCount() == 2; }));
     EXPECT_FALSE(finished(second));
     Manager::getInstance()->acceptInvalidCert(FP, {Options::ACCEPT_FOR_SESSION});
     ASSERT_EQ(second.wait_for(std::chrono::seconds(20)), std::future_status::ready);
@@ -155,9 +155,9 @@ TEST_F(InvalidCertNotificationManagerTest, ClearingAbortsWaitingPromptsAndTheirW
     oxl::test::LogCapture logs;
     auto policy = prompting();
     auto first = verifyInBackground(policy);
-    ASSERT_TRUE(eventually([&] { return listener->requestCount() == 1; }));
+    ASSERT_TRUE(waitFor([&] { return listener->requestCount() == 1; }));
     auto second = verifyInBackground(policy);
-    ASSERT_TRUE(eventually([&] {
+    ASSERT_TRUE(waitFor([&] {
         return logs.count("There is an in progress request for this cert. Waiting for its completion") == 1;
     }));
 
@@ -171,7 +171,7 @@ TEST_F(InvalidCertNotificationManagerTest, ClearingAbortsWaitingPromptsAndTheirW
 
     // The manager is usable again right away.
     auto again = verifyInBackground(policy);
-    ASSERT_TRUE(eventually([&] { return listener->requestCount() == 2; }));
+    ASSERT_TRUE(waitFor([&] { return listener->requestCount() == 2; }));
     Manager::getInstance()->rejectInvalidCert(FP);
     EXPECT_EQ(again.get(), D::NO);
 }
@@ -186,7 +186,7 @@ TEST_F(InvalidCertNotificationManagerTest, DifferentCertificatesAreAskedInParall
                                                                            policy);
     });
     auto mine = verifyInBackground(policy);
-    ASSERT_TRUE(eventually([&] { return listener->requestCount() == 2; }));
+    ASSERT_TRUE(waitFor([&] { return listener->requestCount() == 2; }));
     Manager::getInstance()->rejectInvalidCert("01 02 ");
     Manager::getInstance()->acceptInvalidCert(FP, {Options::ACCEPT_FOR_SESSION});
     EXPECT_EQ(other.get(), D::NO);

@@ -57,12 +57,10 @@ TEST(InvalidCertPolicyTest, ManagementValueNamesKeepTheirHistoricalStreamForms) 
         const char* name;
         const char* streamed;
     };
+    // Only the forms that differ from the name, and the fallback, can be got wrong by a plain switch.
     const Case cases[] = {
-        {V::SILENTLY_FAIL, "SILENTLY_FAIL", "SILENTLY_FAIL"},
         {V::SILENTLY_SUCCEED, "SILENTLY_SUCCEED", ""},
-        {V::PROMPT_USER, "PROMPT_USER", "PROMPT_USER"},
         {V::NOTIFY_USER_AND_SUCCEED, "NOTIFY_USER_AND_SUCCEED", "NOTIFY_USER_AND_SUCCEEDE"},
-        {V::NOTIFY_USER_AND_FAIL, "NOTIFY_USER_AND_FAIL", "NOTIFY_USER_AND_FAIL"},
         {static_cast<V::Value>(9), "9", "Unexpected value (9)"},
     };
     for (const auto& c : cases) {

@@ -214,6 +214,6 @@ TEST_F(RememberedDecisionTest, TheAsynchronousCacheLookUpIsPerHostToo) {
     ASSERT_TRUE(verifier->verifyCertificateAsync(ctx.get(), "c.example", results, instant, id));
     EXPECT_NE(id, 0u);
     EXPECT_EQ(instant.result, CertResult::FAILURE) << instant;
-    ASSERT_TRUE(eventually([&] { return results->results().size() == 1; }));
+    ASSERT_TRUE(waitFor([&] { return results->results().size() == 1; }));
     EXPECT_EQ(results->results()[0].result, CertResult::FAILURE);
 }

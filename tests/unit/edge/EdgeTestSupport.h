@@ -15,6 +15,7 @@
 #include "oxl/edge/InternalConnectivityObserver.h"
 #include "oxl/edge/NetworkSensingObserver.h"
 #include "oxl/edge/VisibilityChangeObserver.h"
+#include "support/WaitFor.h"
 
 namespace oxl::edge::test {
 
@@ -79,18 +80,7 @@ class ScriptedSrv {
     std::vector<std::string> asked_;
 };
 
-// Polls `condition` for up to `timeout`; robust on a loaded machine.
-inline bool waitFor(const std::function<bool()>& condition,
-                    std::chrono::milliseconds timeout = std::chrono::milliseconds(10000)) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (condition()) {
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return condition();
-}
+using ::oxl::test::waitFor;
 
 class RecordingVisibilityObserver : public VisibilityChangeObserver {
   public:

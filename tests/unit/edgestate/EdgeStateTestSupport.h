@@ -21,20 +21,11 @@
 #include "oxl/edge/EdgeConfigRequest.h"
 #include "oxl/edge/EdgeDetectionController.h"
 #include "oxl/edge/GlobalEdgeState.h"
+#include "support/WaitFor.h"
 
 namespace oxl::edge::test {
 
-inline bool waitFor(const std::function<bool()>& condition,
-                    std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (condition()) {
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return condition();
-}
+using ::oxl::test::waitFor;
 
 struct ManualClock {
     std::atomic<std::int64_t> now{1'700'000'000};

@@ -13,6 +13,7 @@
 #include "oxl/netutils/GlobalInit.h"
 #include "oxl/netutils/LibCurlMemoryManager.h"
 #include "support/LogCapture.h"
+#include "support/WaitFor.h"
 
 namespace nu = oxl::netutils;
 namespace nt = oxl::netutils::testing;
@@ -79,17 +80,7 @@ size_t indexOf(const std::vector<std::string>& messages, const std::string& text
     return messages.size();
 }
 
-template <typename Pred>
-bool waitFor(Pred pred) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
+using oxl::test::waitFor;
 
 class GlobalInitTest : public ::testing::Test {
   protected:

@@ -11,6 +11,8 @@
 #include <string>
 #include <thread>
 
+#include "support/WaitFor.h"
+
 namespace oxl::test {
 
 // Redirects file descriptor 2 into a temporary file for the lifetime of the object.
@@ -56,19 +58,6 @@ class StderrCapture {
     std::FILE* file_ = nullptr;
     int saved_ = -1;
 };
-
-// Polls until the condition holds; generous limit because the test machine is small and loaded.
-inline bool waitFor(const std::function<bool()>& condition,
-                    std::chrono::milliseconds limit = std::chrono::seconds(20)) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
 
 // Runs work on a detached thread. A test that finds it still running after its limit reports a hang
 // instead of becoming one (whatever the blocked thread uses must then be left alive).
