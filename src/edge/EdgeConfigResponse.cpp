@@ -2,14 +2,15 @@
 
 #include <libxml/parser.h>
 #include <libxml/tree.h>
+#include <libxml/xpath.h>
 
-#include <array>
 #include <climits>
 #include <cstring>
 #include <limits>
 #include <memory>
 #include <mutex>
-#include <vector>
+#include <span>
+#include <unordered_map>
 
 #include "oxl/dns/DnsRecords.h"
 #include "oxl/dns/ServiceResourceRecordSorter.h"
@@ -28,71 +29,26 @@ OXLLogger logger() {
 struct DocFree {
     void operator()(xmlDoc* doc) const { xmlFreeDoc(doc); }
 };
+struct XPathContextFree {
+    void operator()(xmlXPathContext* ctx) const { xmlXPathFreeContext(ctx); }
+};
+struct XPathObjectFree {
+    void operator()(xmlXPathObject* obj) const { xmlXPathFreeObject(obj); }
+};
 using DocPtr = std::unique_ptr<xmlDoc, DocFree>;
-
-// A path of element names from the document down, as an absolute XPath of child steps would select it.
-// Walking the tree directly costs a fraction of compiling and evaluating XPath, which dominated small
-// documents.
-struct Path {
-    const char* text;  // for log lines
-    std::array<const char*, 4> steps;
+struct XPathCompExprFree {
+    void operator()(xmlXPathCompExpr* expr) const { xmlXPathFreeCompExpr(expr); }
 };
+using XPathContextPtr = std::unique_ptr<xmlXPathContext, XPathContextFree>;
+using XPathObjectPtr = std::unique_ptr<xmlXPathObject, XPathObjectFree>;
+using XPathCompExprPtr = std::unique_ptr<xmlXPathCompExpr, XPathCompExprFree>;
 
-constexpr Path SERVICES_PATH = {"/getEdgeConfigResponse/serviceConfig/service",
-                                {"getEdgeConfigResponse", "serviceConfig", "service"}};
-constexpr Path SIP_EDGE_PATH = {"/getEdgeConfigResponse/edgeConfig/sipEdgeServer/server",
-                                {"getEdgeConfigResponse", "edgeConfig", "sipEdgeServer", "server"}};
-constexpr Path XMPP_EDGE_PATH = {"/getEdgeConfigResponse/edgeConfig/xmppEdgeServer/server",
-                                 {"getEdgeConfigResponse", "edgeConfig", "xmppEdgeServer", "server"}};
-constexpr Path HTTP_EDGE_PATH = {"/getEdgeConfigResponse/edgeConfig/httpEdgeServer/server",
-                                 {"getEdgeConfigResponse", "edgeConfig", "httpEdgeServer", "server"}};
-constexpr Path TURN_EDGE_PATH = {"/getEdgeConfigResponse/edgeConfig/turnEdgeServer/server",
-                                 {"getEdgeConfigResponse", "edgeConfig", "turnEdgeServer", "server"}};
-constexpr Path SIP_REQUEST_PATH = {"/getEdgeConfigResponse/edgeConfig/sipRequest",
-                                   {"getEdgeConfigResponse", "edgeConfig", "sipRequest"}};
-// Every element that becomes a server location: those of the services and of the four edge lists.
-constexpr Path SERVICE_SERVERS_PATHS[] = {
-    {"", {"getEdgeConfigResponse", "serviceConfig", "service", "server"}},
-    {"", {"getEdgeConfigResponse", "serviceConfig", "service", "address"}},
-    {"", {"getEdgeConfigResponse", "serviceConfig", "service", "error"}},
-};
-
-// An element of that name outside any namespace: an unprefixed name test matches nothing else.
-bool isPlainElement(const xmlNode* node, const char* name) {
-    return node->type == XML_ELEMENT_NODE && node->ns == nullptr && node->name != nullptr &&
-           std::strcmp(reinterpret_cast<const char*>(node->name), name) == 0;
-}
-
-// Calls visit(node) for every element `path` selects among `first` and its siblings, in document order.
-template <typename Visit>
-void walk(const xmlNode* first, const Path& path, std::size_t step, Visit& visit) {
-    const char* name = path.steps[step];
-    const bool last = step + 1 == path.steps.size() || path.steps[step + 1] == nullptr;
-    for (const xmlNode* node = first; node != nullptr; node = node->next) {
-        if (!isPlainElement(node, name)) {
-            continue;
-        }
-        if (last) {
-            visit(node);
-        } else {
-            walk(node->children, path, step + 1, visit);
-        }
-    }
-}
-
-std::vector<const xmlNode*> select(const xmlDoc* doc, const Path& path) {
-    std::vector<const xmlNode*> nodes;
-    auto add = [&nodes](const xmlNode* node) { nodes.push_back(node); };
-    walk(doc->children, path, 0, add);
-    return nodes;
-}
-
-std::size_t countNodes(const xmlDoc* doc, const Path& path) {
-    std::size_t count = 0;
-    auto add = [&count](const xmlNode*) { ++count; };
-    walk(doc->children, path, 0, add);
-    return count;
-}
+constexpr const char* SERVICES_PATH = "/getEdgeConfigResponse/serviceConfig/service";
+constexpr const char* SIP_EDGE_PATH = "/getEdgeConfigResponse/edgeConfig/sipEdgeServer/server";
+constexpr const char* XMPP_EDGE_PATH = "/getEdgeConfigResponse/edgeConfig/xmppEdgeServer/server";
+constexpr const char* HTTP_EDGE_PATH = "/getEdgeConfigResponse/edgeConfig/httpEdgeServer/server";
+constexpr const char* TURN_EDGE_PATH = "/getEdgeConfigResponse/edgeConfig/turnEdgeServer/server";
+constexpr const char* SIP_REQUEST_PATH = "/getEdgeConfigResponse/edgeConfig/sipRequest";
 
 // The body comes from the network: no network access, no external DTD, no entity substitution (entity
 // references stay unexpanded nodes, which readText skips), no lifting of the parser's size limits.
@@ -153,10 +109,35 @@ unsigned int readNumber(const xmlNode* element) {
     return static_cast<unsigned int>(value);
 }
 
-EdgeConfigResponse::Result lookup(const xmlDoc* doc, const Path& path, std::vector<const xmlNode*>& out) {
-    out = select(doc, path);
-    if (out.empty()) {
-        OXL_LOG_DEBUG(logger(), "xpath [" << path.text << "] does not exist");
+// Compiling the paths cost more than evaluating them on a small answer, so each thread compiles each path
+// once. Not shared between threads: evaluation may write to a compiled expression. Null only when out of
+// memory, and evaluating null gives null.
+xmlXPathCompExpr* compiled(const char* path) {
+    thread_local std::unordered_map<const char*, XPathCompExprPtr> cache;
+    XPathCompExprPtr& expr = cache[path];
+    if (!expr) {
+        expr.reset(xmlXPathCompile(reinterpret_cast<const xmlChar*>(path)));
+    }
+    return expr.get();
+}
+
+XPathObjectPtr evaluate(const char* path, xmlXPathContext* ctx) {
+    xmlXPathCompExpr* expr = compiled(path);
+    return XPathObjectPtr(expr != nullptr ? xmlXPathCompiledEval(expr, ctx) : nullptr);
+}
+
+EdgeConfigResponse::Result lookup(xmlXPathContext* ctx, const char* path, XPathObjectPtr& out) {
+    if (ctx == nullptr) {
+        OXL_LOG_ERROR(logger(), "xpathCtx is null");
+        return EdgeConfigResponse::PARSING_FAILURE;
+    }
+    out = evaluate(path, ctx);
+    if (!out) {
+        OXL_LOG_ERROR(logger(), "xpathObj is null");
+        return EdgeConfigResponse::PARSING_FAILURE;
+    }
+    if (xmlXPathNodeSetIsEmpty(out->nodesetval)) {
+        OXL_LOG_DEBUG(logger(), "xpath [" << path << "] does not exist");
         return EdgeConfigResponse::ELEMENT_DOES_NOT_EXIST;
     }
     return EdgeConfigResponse::SUCCESS;
@@ -183,15 +164,16 @@ EdgeConfigResponse::Result readEdgeServer(const xmlNode* node, EdgeService& serv
 // Every `server` node at `path`, in document order. When the lookup succeeds the service is handed to
 // `store` even if its last node was empty; the result is then that of the last node.
 template <typename Store>
-EdgeConfigResponse::Result readEdgeService(const xmlDoc* doc, const Path& path, Store store) {
-    std::vector<const xmlNode*> nodes;
-    EdgeConfigResponse::Result result = lookup(doc, path, nodes);
+EdgeConfigResponse::Result readEdgeService(xmlXPathContext* ctx, const char* path, Store store) {
+    XPathObjectPtr obj;
+    EdgeConfigResponse::Result result = lookup(ctx, path, obj);
     if (result != EdgeConfigResponse::SUCCESS) {
         return result;
     }
     EdgeService service;
-    for (const xmlNode* node : nodes) {
-        result = readEdgeServer(node, service);
+    const xmlNodeSet* nodes = obj->nodesetval;
+    for (int i = 0; i < nodes->nodeNr; ++i) {
+        result = readEdgeServer(nodes->nodeTab[i], service);
     }
     store(service);
     return result;
@@ -288,21 +270,41 @@ EdgeConfigResponse::Result readService(const xmlNode* node, EdgeConfig& config) 
     return result;
 }
 
+// Elements below `first` and its siblings along `names`, each step an element of that name outside any
+// namespace, as the unprefixed paths select them. The limits are checked by walking the tree: evaluating
+// the paths for it (a union of seven for the servers) cost more than the rest of a small answer's lookups.
+std::size_t countAlong(const xmlNode* first, std::span<const char* const> names) {
+    const char* name = names.front();
+    std::size_t count = 0;
+    for (const xmlNode* node = first; node != nullptr; node = node->next) {
+        if (node->type != XML_ELEMENT_NODE || node->ns != nullptr ||
+            std::strcmp(reinterpret_cast<const char*>(node->name), name) != 0) {
+            continue;
+        }
+        count += names.size() == 1 ? 1 : countAlong(node->children, names.subspan(1));
+    }
+    return count;
+}
+
 // One log line for a refused document, however far past a limit it goes.
 bool withinLimits(const xmlDoc* doc, const EdgeConfigResponse::Limits& limits) {
-    const std::size_t services = countNodes(doc, SERVICES_PATH);
+    const xmlNode* top = doc->children;
+    constexpr const char* ROOT = "getEdgeConfigResponse";
+    const char* const servicesPath[] = {ROOT, "serviceConfig", "service"};
+    const std::size_t services = countAlong(top, servicesPath);
     if (services > limits.maxServices) {
         OXL_LOG_ERROR(logger(), "Edge Config Response lists " << services << " services, more than the "
                                                               << limits.maxServices << " accepted");
         return false;
     }
-    // The selected sets are disjoint, so their union's size is the sum of theirs.
     std::size_t servers = 0;
-    for (const Path& path : SERVICE_SERVERS_PATHS) {
-        servers += countNodes(doc, path);
+    for (const char* child : {"server", "address", "error"}) {
+        const char* const path[] = {ROOT, "serviceConfig", "service", child};
+        servers += countAlong(top, path);
     }
-    for (const Path* path : {&SIP_EDGE_PATH, &XMPP_EDGE_PATH, &HTTP_EDGE_PATH, &TURN_EDGE_PATH}) {
-        servers += countNodes(doc, *path);
+    for (const char* list : {"sipEdgeServer", "xmppEdgeServer", "httpEdgeServer", "turnEdgeServer"}) {
+        const char* const path[] = {ROOT, "edgeConfig", list, "server"};
+        servers += countAlong(top, path);
     }
     if (servers > limits.maxServers) {
         OXL_LOG_ERROR(logger(), "Edge Config Response lists " << servers << " servers, more than the "
@@ -341,15 +343,19 @@ EdgeConfigResponse::Result EdgeConfigResponse::parse(EdgeConfig& config) const {
         OXL_LOG_ERROR(logger(), "Failed to parse xml response");
         return PARSING_FAILURE;
     }
+    const XPathContextPtr ctx(xmlXPathNewContext(doc.get()));
     if (!withinLimits(doc.get(), limits_)) {
         return PARSING_FAILURE;
     }
 
     {
-        std::vector<const xmlNode*> services;
-        Result result = lookup(doc.get(), SERVICES_PATH, services);
-        for (const xmlNode* service : services) {
-            result = readService(service, config);
+        XPathObjectPtr services;
+        Result result = lookup(ctx.get(), SERVICES_PATH, services);
+        if (result == SUCCESS) {
+            const xmlNodeSet* nodes = services->nodesetval;
+            for (int i = 0; i < nodes->nodeNr; ++i) {
+                result = readService(nodes->nodeTab[i], config);
+            }
         }
         if (result != SUCCESS) {
             OXL_LOG_DEBUG(logger(), "Failed to find services in response");
@@ -357,18 +363,18 @@ EdgeConfigResponse::Result EdgeConfigResponse::parse(EdgeConfig& config) const {
     }
 
     struct EdgeStep {
-        const Path* path;
+        const char* path;
         void (EdgeConfig::*set)(const EdgeService&);
         const char* failure;
     };
     static const EdgeStep REQUIRED_STEPS[] = {
-        {&SIP_EDGE_PATH, &EdgeConfig::setSipEdgeService, "Failed to find sipEdgeServer in response"},
-        {&XMPP_EDGE_PATH, &EdgeConfig::setXmppEdgeService, "Failed to find xmppEdgeServer in response"},
-        {&HTTP_EDGE_PATH, &EdgeConfig::setHttpEdgeService, "Failed to find httpEdgeServer in response"},
+        {SIP_EDGE_PATH, &EdgeConfig::setSipEdgeService, "Failed to find sipEdgeServer in response"},
+        {XMPP_EDGE_PATH, &EdgeConfig::setXmppEdgeService, "Failed to find xmppEdgeServer in response"},
+        {HTTP_EDGE_PATH, &EdgeConfig::setHttpEdgeService, "Failed to find httpEdgeServer in response"},
     };
     for (const auto& step : REQUIRED_STEPS) {
         const Result result = readEdgeService(
-            doc.get(), *step.path, [&](const EdgeService& service) { (config.*step.set)(service); });
+            ctx.get(), step.path, [&](const EdgeService& service) { (config.*step.set)(service); });
         if (result != SUCCESS) {
             OXL_LOG_ERROR(logger(), step.failure);
             return result;
@@ -376,16 +382,16 @@ EdgeConfigResponse::Result EdgeConfigResponse::parse(EdgeConfig& config) const {
     }
 
     const Result turnResult = readEdgeService(
-        doc.get(), TURN_EDGE_PATH, [&](const EdgeService& service) { config.setTurnEdgeService(service); });
+        ctx.get(), TURN_EDGE_PATH, [&](const EdgeService& service) { config.setTurnEdgeService(service); });
     if (turnResult != SUCCESS) {
         OXL_LOG_DEBUG(logger(), "Failed to find turnEdgeServer in response. Result is : " << turnResult);
     }
 
     {
-        std::vector<const xmlNode*> sipRequest;
-        Result result = lookup(doc.get(), SIP_REQUEST_PATH, sipRequest);
+        XPathObjectPtr sipRequest;
+        Result result = lookup(ctx.get(), SIP_REQUEST_PATH, sipRequest);
         if (result == SUCCESS) {
-            const xmlNode* node = sipRequest.front();
+            const xmlNode* node = sipRequest->nodesetval->nodeTab[0];
             if (node->children == nullptr) {
                 result = config.sipRoutes.empty() ? ELEMENT_DOES_NOT_EXIST : SUCCESS;
             } else {
