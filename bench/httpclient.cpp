@@ -14,6 +14,8 @@
 // wiping memory callbacks, as an application runs), the baseline's child calls curl_global_init (plain
 // malloc). The parent runs the server and hands the children rounds of transfers alternately; each child
 // reports the wall time and its own process CPU time (every client thread, no server) of a round.
+// `--serve` runs only the server (printing "PORT TRUST_FILE"), and `--child lib|base PORT TRUST_FILE` one
+// side reading "PATH SIZE COUNT" lines, so that one side can be profiled by itself.
 //
 // Rows: small bodies, 1 MiB and 16 MiB bodies, and the cost of one response header and of one Set-Cookie:
 // the CPU time a transfer with 200 extra headers (or 50 cookies, libcurl's most per response) takes beyond
@@ -420,6 +422,15 @@ int main(int argc, char** argv) {
     if (!server().running) {
         std::cerr << "the HTTPS server did not start" << std::endl;
         return 1;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "--serve") == 0) {
+        // For profiling one side alone (e.g. a child under callgrind): serve until standard input closes.
+        std::printf("%u %s\n", static_cast<unsigned>(server().https.port()),
+                    server().chain.trustFile.c_str());
+        std::fflush(stdout);
+        while (std::getchar() != EOF) {
+        }
+        return 0;
     }
     registerAll(self);
     benchmark::Initialize(&argc, argv);

@@ -84,8 +84,21 @@ Cookie::Cookie(const std::string& raw) {
     secure_ = toBool(fields[3]);
     expirationDate_ = toLong(fields[4]);
     name_ = fields[5];
-    value_ = SecureString(fields[6].data(), fields[6].size());
     rawFormat_ = SecureString(raw);
+}
+
+std::string Cookie::getValue() const {
+    const WipedString raw = rawFormat_.getWiped();
+    // A stored line has exactly seven fields: the value is everything after the sixth TAB.
+    std::size_t start = 0;
+    for (int field = 0; field < FIELD_COUNT - 1; ++field) {
+        const std::size_t tab = raw.view().find(SEPARATOR, start);
+        if (tab == std::string_view::npos) {
+            return {};
+        }
+        start = tab + 1;
+    }
+    return std::string(raw.view().substr(start));
 }
 
 bool Cookie::operator==(const Cookie& other) const {

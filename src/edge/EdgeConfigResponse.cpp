@@ -9,6 +9,8 @@
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <span>
+#include <unordered_map>
 
 #include "oxl/dns/DnsRecords.h"
 #include "oxl/dns/ServiceResourceRecordSorter.h"
@@ -34,8 +36,12 @@ struct XPathObjectFree {
     void operator()(xmlXPathObject* obj) const { xmlXPathFreeObject(obj); }
 };
 using DocPtr = std::unique_ptr<xmlDoc, DocFree>;
+struct XPathCompExprFree {
+    void operator()(xmlXPathCompExpr* expr) const { xmlXPathFreeCompExpr(expr); }
+};
 using XPathContextPtr = std::unique_ptr<xmlXPathContext, XPathContextFree>;
 using XPathObjectPtr = std::unique_ptr<xmlXPathObject, XPathObjectFree>;
+using XPathCompExprPtr = std::unique_ptr<xmlXPathCompExpr, XPathCompExprFree>;
 
 constexpr const char* SERVICES_PATH = "/getEdgeConfigResponse/serviceConfig/service";
 constexpr const char* SIP_EDGE_PATH = "/getEdgeConfigResponse/edgeConfig/sipEdgeServer/server";
@@ -43,15 +49,6 @@ constexpr const char* XMPP_EDGE_PATH = "/getEdgeConfigResponse/edgeConfig/xmppEd
 constexpr const char* HTTP_EDGE_PATH = "/getEdgeConfigResponse/edgeConfig/httpEdgeServer/server";
 constexpr const char* TURN_EDGE_PATH = "/getEdgeConfigResponse/edgeConfig/turnEdgeServer/server";
 constexpr const char* SIP_REQUEST_PATH = "/getEdgeConfigResponse/edgeConfig/sipRequest";
-// Every element that becomes a server location: those of the services and of the four edge lists.
-constexpr const char* ALL_SERVERS_PATH =
-    "/getEdgeConfigResponse/serviceConfig/service/server"
-    " | /getEdgeConfigResponse/serviceConfig/service/address"
-    " | /getEdgeConfigResponse/serviceConfig/service/error"
-    " | /getEdgeConfigResponse/edgeConfig/sipEdgeServer/server"
-    " | /getEdgeConfigResponse/edgeConfig/xmppEdgeServer/server"
-    " | /getEdgeConfigResponse/edgeConfig/httpEdgeServer/server"
-    " | /getEdgeConfigResponse/edgeConfig/turnEdgeServer/server";
 
 // The body comes from the network: no network access, no external DTD, no entity substitution (entity
 // references stay unexpanded nodes, which readText skips), no lifting of the parser's size limits.
@@ -112,12 +109,29 @@ unsigned int readNumber(const xmlNode* element) {
     return static_cast<unsigned int>(value);
 }
 
+// Compiling the paths cost more than evaluating them on a small answer, so each thread compiles each path
+// once. Not shared between threads: evaluation may write to a compiled expression. Null only when out of
+// memory, and evaluating null gives null.
+xmlXPathCompExpr* compiled(const char* path) {
+    thread_local std::unordered_map<const char*, XPathCompExprPtr> cache;
+    XPathCompExprPtr& expr = cache[path];
+    if (!expr) {
+        expr.reset(xmlXPathCompile(reinterpret_cast<const xmlChar*>(path)));
+    }
+    return expr.get();
+}
+
+XPathObjectPtr evaluate(const char* path, xmlXPathContext* ctx) {
+    xmlXPathCompExpr* expr = compiled(path);
+    return XPathObjectPtr(expr != nullptr ? xmlXPathCompiledEval(expr, ctx) : nullptr);
+}
+
 EdgeConfigResponse::Result lookup(xmlXPathContext* ctx, const char* path, XPathObjectPtr& out) {
     if (ctx == nullptr) {
         OXL_LOG_ERROR(logger(), "xpathCtx is null");
         return EdgeConfigResponse::PARSING_FAILURE;
     }
-    out.reset(xmlXPathEvalExpression(reinterpret_cast<const xmlChar*>(path), ctx));
+    out = evaluate(path, ctx);
     if (!out) {
         OXL_LOG_ERROR(logger(), "xpathObj is null");
         return EdgeConfigResponse::PARSING_FAILURE;
@@ -256,24 +270,42 @@ EdgeConfigResponse::Result readService(const xmlNode* node, EdgeConfig& config) 
     return result;
 }
 
-// Number of nodes `path` selects; 0 when it selects none or cannot be evaluated.
-std::size_t countNodes(xmlXPathContext* ctx, const char* path) {
-    if (ctx == nullptr) {
-        return 0;
+// Elements below `first` and its siblings along `names`, each step an element of that name outside any
+// namespace, as the unprefixed paths select them. The limits are checked by walking the tree: evaluating
+// the paths for it (a union of seven for the servers) cost more than the rest of a small answer's lookups.
+std::size_t countAlong(const xmlNode* first, std::span<const char* const> names) {
+    const char* name = names.front();
+    std::size_t count = 0;
+    for (const xmlNode* node = first; node != nullptr; node = node->next) {
+        if (node->type != XML_ELEMENT_NODE || node->ns != nullptr ||
+            std::strcmp(reinterpret_cast<const char*>(node->name), name) != 0) {
+            continue;
+        }
+        count += names.size() == 1 ? 1 : countAlong(node->children, names.subspan(1));
     }
-    const XPathObjectPtr obj(xmlXPathEvalExpression(reinterpret_cast<const xmlChar*>(path), ctx));
-    return obj && obj->nodesetval != nullptr ? static_cast<std::size_t>(obj->nodesetval->nodeNr) : 0;
+    return count;
 }
 
 // One log line for a refused document, however far past a limit it goes.
-bool withinLimits(xmlXPathContext* ctx, const EdgeConfigResponse::Limits& limits) {
-    const std::size_t services = countNodes(ctx, SERVICES_PATH);
+bool withinLimits(const xmlDoc* doc, const EdgeConfigResponse::Limits& limits) {
+    const xmlNode* top = doc->children;
+    constexpr const char* ROOT = "getEdgeConfigResponse";
+    const char* const servicesPath[] = {ROOT, "serviceConfig", "service"};
+    const std::size_t services = countAlong(top, servicesPath);
     if (services > limits.maxServices) {
         OXL_LOG_ERROR(logger(), "Edge Config Response lists " << services << " services, more than the "
                                                               << limits.maxServices << " accepted");
         return false;
     }
-    const std::size_t servers = countNodes(ctx, ALL_SERVERS_PATH);
+    std::size_t servers = 0;
+    for (const char* child : {"server", "address", "error"}) {
+        const char* const path[] = {ROOT, "serviceConfig", "service", child};
+        servers += countAlong(top, path);
+    }
+    for (const char* list : {"sipEdgeServer", "xmppEdgeServer", "httpEdgeServer", "turnEdgeServer"}) {
+        const char* const path[] = {ROOT, "edgeConfig", list, "server"};
+        servers += countAlong(top, path);
+    }
     if (servers > limits.maxServers) {
         OXL_LOG_ERROR(logger(), "Edge Config Response lists " << servers << " servers, more than the "
                                                               << limits.maxServers << " accepted");
@@ -312,7 +344,7 @@ EdgeConfigResponse::Result EdgeConfigResponse::parse(EdgeConfig& config) const {
         return PARSING_FAILURE;
     }
     const XPathContextPtr ctx(xmlXPathNewContext(doc.get()));
-    if (!withinLimits(ctx.get(), limits_)) {
+    if (!withinLimits(doc.get(), limits_)) {
         return PARSING_FAILURE;
     }
 

@@ -20,16 +20,24 @@ OXLLogger logger() {
     return l;
 }
 
-// Never destroyed: libcurl may still free blocks from a host's static destructors at exit.
+// Never destroyed: libcurl may still free blocks from a host's static destructors at exit. Constant
+// initialisation leaves no guard to check on every callback.
+union NeverDestroyedTable {
+    constexpr NeverDestroyedTable() : table() {}
+    ~NeverDestroyedTable() {}
+    ShardedBlockTable table;
+};
+constinit NeverDestroyedTable storage;
+
 ShardedBlockTable& blockTable() {
-    alignas(ShardedBlockTable) static unsigned char storage[sizeof(ShardedBlockTable)];
-    static ShardedBlockTable* table = ::new (storage) ShardedBlockTable();
-    return *table;
+    return storage.table;
 }
 
 std::atomic<bool> firstAllocation{true};
 std::atomic<testing::ReleaseObserver> releaseObserver{nullptr};
-thread_local std::uint64_t allocationsOnThisThread = 0;
+// Initial-exec: counted on every allocation, and the general TLS model costs a __tls_get_addr call each time
+// from a shared library.
+__attribute__((tls_model("initial-exec"))) thread_local std::uint64_t allocationsOnThisThread = 0;
 std::atomic<int> injectedFailures{0};
 
 bool injectFailure() {

@@ -5,11 +5,8 @@
 
 namespace oxl::netutils {
 
-void ShardedBlockTable::SpinLock::lock() noexcept {
+void ShardedBlockTable::SpinLock::lockContended() noexcept {
     for (int spins = 0;; ++spins) {
-        if (!locked_.exchange(true, std::memory_order_acquire)) {
-            return;
-        }
         while (locked_.load(std::memory_order_relaxed)) {
             if (spins++ < 64) {
 #if defined(__x86_64__) || defined(__i386__)
@@ -18,6 +15,9 @@ void ShardedBlockTable::SpinLock::lock() noexcept {
             } else {
                 std::this_thread::yield();
             }
+        }
+        if (!locked_.exchange(true, std::memory_order_acquire)) {
+            return;
         }
     }
 }
@@ -28,11 +28,12 @@ ShardedBlockTable::~ShardedBlockTable() {
     }
 }
 
-ShardedBlockTable::Slot* ShardedBlockTable::findLocked(const Shard& shard, std::uintptr_t key) {
+ShardedBlockTable::Slot* ShardedBlockTable::findLocked(const Shard& shard, std::uintptr_t key,
+                                                       std::uint64_t h) {
     if (shard.slots == nullptr) {
         return nullptr;
     }
-    for (std::size_t i = hash(key) & shard.mask;; i = (i + 1) & shard.mask) {
+    for (std::size_t i = h & shard.mask;; i = (i + 1) & shard.mask) {
         Slot& slot = shard.slots[i];
         if (slot.key == key) {
             return &slot;
@@ -67,23 +68,33 @@ bool ShardedBlockTable::growLocked(Shard& shard) {
     return true;
 }
 
-bool ShardedBlockTable::insertLocked(Shard& shard, std::uintptr_t key, std::size_t size,
+bool ShardedBlockTable::insertLocked(Shard& shard, std::uintptr_t key, std::uint64_t h, std::size_t size,
                                      std::size_t& previous) {
     previous = 0;
-    if (Slot* slot = findLocked(shard, key)) {
-        previous = slot->size;
-        shard.bytes -= static_cast<std::uint32_t>(slot->size);
-        slot->size = size;
-        shard.bytes += static_cast<std::uint32_t>(size);
+    // At most half full keeps probe runs short. Growing before the probe (even when the key turns out to be
+    // recorded already) lets one probe both find the key and the free slot.
+    if (2 * (shard.count + 1) > (shard.slots == nullptr ? 0 : shard.mask + 1) && !growLocked(shard)) {
+        if (Slot* slot = findLocked(shard, key, h)) {
+            previous = slot->size;
+            shard.bytes -= static_cast<std::uint32_t>(slot->size);
+            slot->size = size;
+            shard.bytes += static_cast<std::uint32_t>(size);
+        }
         return false;
     }
-    // At most half full keeps probe runs short.
-    if ((shard.slots == nullptr || 2 * (shard.count + 1) > shard.mask + 1) && !growLocked(shard)) {
-        return false;
-    }
-    std::size_t i = hash(key) & shard.mask;
-    while (shard.slots[i].key != 0) {
-        i = (i + 1) & shard.mask;
+    std::size_t i = h & shard.mask;
+    for (;; i = (i + 1) & shard.mask) {
+        Slot& slot = shard.slots[i];
+        if (slot.key == key) {
+            previous = slot.size;
+            shard.bytes -= static_cast<std::uint32_t>(slot.size);
+            slot.size = size;
+            shard.bytes += static_cast<std::uint32_t>(size);
+            return false;
+        }
+        if (slot.key == 0) {
+            break;
+        }
     }
     shard.slots[i] = {key, size};
     ++shard.count;
@@ -91,8 +102,8 @@ bool ShardedBlockTable::insertLocked(Shard& shard, std::uintptr_t key, std::size
     return true;
 }
 
-bool ShardedBlockTable::eraseLocked(Shard& shard, std::uintptr_t key, std::size_t& size) {
-    Slot* slot = findLocked(shard, key);
+bool ShardedBlockTable::eraseLocked(Shard& shard, std::uintptr_t key, std::uint64_t h, std::size_t& size) {
+    Slot* slot = findLocked(shard, key, h);
     if (slot == nullptr) {
         return false;
     }
@@ -121,23 +132,26 @@ bool ShardedBlockTable::eraseLocked(Shard& shard, std::uintptr_t key, std::size_
 
 bool ShardedBlockTable::insert(const void* block, std::size_t size, std::size_t& previous) {
     const auto key = reinterpret_cast<std::uintptr_t>(block);
-    Shard& shard = shardFor(key);
+    const std::uint64_t h = hash(key);
+    Shard& shard = shardOf(h);
     std::lock_guard lock(shard.mutex);
-    return insertLocked(shard, key, size, previous);
+    return insertLocked(shard, key, h, size, previous);
 }
 
 bool ShardedBlockTable::erase(const void* block, std::size_t& size) {
     const auto key = reinterpret_cast<std::uintptr_t>(block);
-    Shard& shard = shardFor(key);
+    const std::uint64_t h = hash(key);
+    Shard& shard = shardOf(h);
     std::lock_guard lock(shard.mutex);
-    return eraseLocked(shard, key, size);
+    return eraseLocked(shard, key, h, size);
 }
 
 bool ShardedBlockTable::find(const void* block, std::size_t& size) const {
     const auto key = reinterpret_cast<std::uintptr_t>(block);
-    const Shard& shard = shardFor(key);
+    const std::uint64_t h = hash(key);
+    const Shard& shard = shardOf(h);
     std::lock_guard lock(shard.mutex);
-    const Slot* slot = findLocked(shard, key);
+    const Slot* slot = findLocked(shard, key, h);
     if (slot == nullptr) {
         return false;
     }
@@ -149,18 +163,20 @@ bool ShardedBlockTable::replace(const void* oldBlock, const void* newBlock, std:
                                 std::size_t& previous) {
     const auto oldKey = reinterpret_cast<std::uintptr_t>(oldBlock);
     const auto newKey = reinterpret_cast<std::uintptr_t>(newBlock);
-    Shard& oldShard = shardFor(oldKey);
-    Shard& newShard = shardFor(newKey);
+    const std::uint64_t oldHash = hash(oldKey);
+    const std::uint64_t newHash = hash(newKey);
+    Shard& oldShard = shardOf(oldHash);
+    Shard& newShard = shardOf(newHash);
     std::size_t oldSize = 0;
     if (&oldShard == &newShard) {
         std::lock_guard lock(newShard.mutex);
-        eraseLocked(oldShard, oldKey, oldSize);
-        return insertLocked(newShard, newKey, newSize, previous);
+        eraseLocked(oldShard, oldKey, oldHash, oldSize);
+        return insertLocked(newShard, newKey, newHash, newSize, previous);
     }
     // Both locks at once; scoped_lock's ordering keeps two crossing replacers from deadlocking.
     std::scoped_lock lock(oldShard.mutex, newShard.mutex);
-    eraseLocked(oldShard, oldKey, oldSize);
-    return insertLocked(newShard, newKey, newSize, previous);
+    eraseLocked(oldShard, oldKey, oldHash, oldSize);
+    return insertLocked(newShard, newKey, newHash, newSize, previous);
 }
 
 std::uint32_t ShardedBlockTable::bytes() const {
@@ -182,7 +198,7 @@ std::size_t ShardedBlockTable::blocks() const {
 }
 
 std::size_t ShardedBlockTable::capacityOfShardFor(const void* block) const {
-    const Shard& shard = shardFor(reinterpret_cast<std::uintptr_t>(block));
+    const Shard& shard = shardOf(hash(reinterpret_cast<std::uintptr_t>(block)));
     std::lock_guard lock(shard.mutex);
     return shard.slots == nullptr ? 0 : shard.mask + 1;
 }

@@ -16,7 +16,8 @@ class ShardedBlockTable {
     static constexpr std::size_t SHARDS = std::size_t{1} << SHARD_BITS;
     static constexpr std::size_t INITIAL_SLOTS = 64;
 
-    ShardedBlockTable() = default;
+    // Constant-initialised, so that a table of static storage needs no guard on each use.
+    constexpr ShardedBlockTable() = default;
     ~ShardedBlockTable();
     ShardedBlockTable(const ShardedBlockTable&) = delete;
     ShardedBlockTable& operator=(const ShardedBlockTable&) = delete;
@@ -45,11 +46,16 @@ class ShardedBlockTable {
     // after a short spin, since on a busy machine the holder may have been preempted.
     class SpinLock {
       public:
-        void lock() noexcept;
+        void lock() noexcept {
+            if (locked_.exchange(true, std::memory_order_acquire)) {
+                lockContended();
+            }
+        }
         void unlock() noexcept { locked_.store(false, std::memory_order_release); }
         bool try_lock() noexcept { return !locked_.exchange(true, std::memory_order_acquire); }
 
       private:
+        void lockContended() noexcept;
         std::atomic<bool> locked_{false};
     };
 
@@ -70,12 +76,14 @@ class ShardedBlockTable {
         const std::uint64_t h = static_cast<std::uint64_t>(key >> 4) * 0x9E3779B97F4A7C15ull;
         return h ^ (h >> 29);
     }
-    Shard& shardFor(std::uintptr_t key) { return shards_[hash(key) >> (64 - SHARD_BITS)]; }
-    const Shard& shardFor(std::uintptr_t key) const { return shards_[hash(key) >> (64 - SHARD_BITS)]; }
-    // Caller holds the shard's lock.
-    static bool insertLocked(Shard& shard, std::uintptr_t key, std::size_t size, std::size_t& previous);
-    static bool eraseLocked(Shard& shard, std::uintptr_t key, std::size_t& size);
-    static Slot* findLocked(const Shard& shard, std::uintptr_t key);
+    // The shard comes from the hash's top bits, the home slot from its low bits.
+    Shard& shardOf(std::uint64_t h) { return shards_[h >> (64 - SHARD_BITS)]; }
+    const Shard& shardOf(std::uint64_t h) const { return shards_[h >> (64 - SHARD_BITS)]; }
+    // Caller holds the shard's lock; `h` is hash(key), computed once per call.
+    static bool insertLocked(Shard& shard, std::uintptr_t key, std::uint64_t h, std::size_t size,
+                             std::size_t& previous);
+    static bool eraseLocked(Shard& shard, std::uintptr_t key, std::uint64_t h, std::size_t& size);
+    static Slot* findLocked(const Shard& shard, std::uintptr_t key, std::uint64_t h);
     static bool growLocked(Shard& shard);
 
     Shard shards_[SHARDS];

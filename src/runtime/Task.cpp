@@ -14,18 +14,26 @@ Task::Task() : classPrefix_("class ") {}
 Task::~Task() = default;
 
 std::string Task::getName() {
-    // Demangling allocates; pool threads ask for the name of every task they run.
+    // Demangling allocates, and pool threads ask for the name of every task they run, mostly of one type
+    // after another: the last type's name is kept beside the table of all seen.
+    thread_local const std::type_info* lastType = nullptr;
+    thread_local const std::string* lastName = nullptr;
     thread_local std::unordered_map<std::type_index, std::string> demangledNames;
-    const std::type_index type(typeid(*this));
-    auto it = demangledNames.find(type);
-    if (it == demangledNames.end()) {
-        const char* raw = typeid(*this).name();
-        int status = 0;
-        std::unique_ptr<char, void (*)(void*)> demangled(abi::__cxa_demangle(raw, nullptr, nullptr, &status),
-                                                         std::free);
-        it = demangledNames.emplace(type, (status == 0 && demangled) ? demangled.get() : raw).first;
+    const std::type_info& type = typeid(*this);
+    if (lastType == nullptr || *lastType != type) {
+        auto it = demangledNames.find(std::type_index(type));
+        if (it == demangledNames.end()) {
+            const char* raw = type.name();
+            int status = 0;
+            std::unique_ptr<char, void (*)(void*)> demangled(
+                abi::__cxa_demangle(raw, nullptr, nullptr, &status), std::free);
+            it = demangledNames.emplace(type, (status == 0 && demangled) ? demangled.get() : raw).first;
+        }
+        // Node-based map: the element stays where it is while others are added.
+        lastType = &type;
+        lastName = &it->second;
     }
-    const std::string& name = it->second;
+    const std::string& name = *lastName;
     if (!classPrefix_.empty() && name.compare(0, classPrefix_.size(), classPrefix_) == 0) {
         return name.substr(classPrefix_.size());
     }

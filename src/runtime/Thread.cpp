@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <memory>
 #include <new>
+#include <string_view>
 #include <thread>
 
 namespace oxl {
@@ -139,12 +140,14 @@ void Thread::sleep(unsigned int ms) {
 void Thread::setCurrentThreadName(const std::string& name) {
     // Pool threads rename themselves per task; skip the system call when nothing changes.
     thread_local std::string current;
-    std::string cut = name.substr(0, MAX_THREAD_NAME);
+    const std::string_view cut = std::string_view(name).substr(0, MAX_THREAD_NAME);
     if (cut == current && !current.empty()) {
         return;
     }
-    if (pthread_setname_np(pthread_self(), cut.c_str()) == 0) {
-        current = std::move(cut);
+    char buffer[MAX_THREAD_NAME + 1] = {};
+    cut.copy(buffer, cut.size());
+    if (pthread_setname_np(pthread_self(), buffer) == 0) {
+        current.assign(cut);
     }
 }
 

@@ -21,7 +21,7 @@ class Cookie {
     std::string getDomain() const { return domain_; }
     std::string getPath() const { return path_; }
     // Clear-text copies; wipe them after use (oxl::secureWipe).
-    std::string getValue() const { return value_.getString(); }
+    std::string getValue() const;
     std::string getRawFormat() const { return rawFormat_.getString(); }
     // Seconds since 1970-01-01 UTC; 0 for a session cookie or an unreadable field.
     long getExpirationDate() const { return expirationDate_; }
@@ -33,9 +33,9 @@ class Cookie {
     bool operator==(const Cookie& other) const;
 
   private:
+    // The value is read from the enciphered line when asked for: one cipher operation per cookie built.
     SecureString rawFormat_;
     std::string name_;
-    SecureString value_;
     std::string domain_;
     std::string path_;
     bool tailMatch_ = false;
