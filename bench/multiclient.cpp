@@ -48,14 +48,16 @@ constexpr size_t SIZE = 96;
 struct Server {
     oxl::test::TestPki pki;
     oxl::test::TestPki::ServerChain chain = pki.makeServerChain(HOST);
-    oxl::test::HttpServerFixture https{oxl::test::HttpServerFixture::Options{
-        .https = true, .certFile = chain.certFile, .keyFile = chain.keyFile}};
+    oxl::test::HttpServerFixture https{
+        oxl::test::HttpServerFixture::Options{.https = true,
+                                              .certFile = chain.certFile,
+                                              .keyFile = chain.keyFile,
+                                              // Every kept-alive connection holds a server thread.
+                                              .threads = 2 * PARALLEL + 16}};
     std::string body = std::string(SIZE, 's');
     bool running = false;
 
     Server() {
-        // Every kept-alive connection holds a server thread.
-        https.server().new_task_queue = [] { return new httplib::ThreadPool(2 * PARALLEL + 16); };
         https.server().set_keep_alive_max_count(1000000);
         https.server().set_keep_alive_timeout(300);
         https.server().set_tcp_nodelay(true);

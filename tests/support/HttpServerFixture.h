@@ -65,7 +65,8 @@ class HttpServerFixture {
     HttpServerFixture& onPut(const std::string& pattern, httplib::Server::Handler handler);
     HttpServerFixture& onDelete(const std::string& pattern, httplib::Server::Handler handler);
     HttpServerFixture& onOptions(const std::string& pattern, httplib::Server::Handler handler);
-    // The underlying server, for settings the fixture does not wrap (register before start()).
+    // The underlying server, for settings the fixture does not wrap (register before start()). Its task
+    // queue is the fixture's own: size it with Options::threads.
     httplib::Server& server() { return *server_; }
 
     // Binds a free port and serves on a background thread; true once it accepts connections. False when
