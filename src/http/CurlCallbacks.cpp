@@ -97,6 +97,11 @@ void resetIdentityOnRedirect(HttpRequestData& requestData) {
     identity.serverFqdn.clear();
 }
 
+bool followsRedirects(const HttpRequestData& requestData) {
+    const auto options = requestData.getOptions();
+    return options && options->followRedirects;
+}
+
 size_t writeToFile(HttpRequestData& requestData, const char* data, size_t length) {
     RequestWrapper& wrapper = requestData.getWrapper();
     const std::string id = requestData.formattedRequestID();
@@ -169,25 +174,27 @@ size_t CurlCallbacks::headerCallback(char* data, size_t size, size_t count, void
         OXL_LOG_ERROR(logger(), "The string libCURL provided is invalid.");
         return 0;
     }
-    const std::string id = requestData->formattedRequestID();
+    // Called for every header line: the request's id is formatted only for a line that is logged.
+    const HttpRequestData& request = *requestData;
+    const auto id = [&request] { return request.formattedRequestID(); };
     if (isCancelled(*requestData)) {
-        OXL_LOG_INFO(logger(), "Request " << id << " has been canceled, not processing the header.");
+        OXL_LOG_INFO(logger(), "Request " << id() << " has been canceled, not processing the header.");
         requestData->noteAbortedForCancel();
         return 0;
     }
 
-    const std::string line(data, length);
+    const std::string_view line(data, length);
     Response& response = requestData->getResponse();
     if (!response.headers) {
         response.headers = std::make_shared<HttpHeaders>();
     }
     HttpHeaders& headers = *response.headers;
 
-    if (line.compare(0, 4, "HTTP") == 0) {
-        OXL_LOG_DEBUG(logger(), "Request " << id << " got status line: " << trim(line));
+    if (line.starts_with("HTTP")) {
+        OXL_LOG_DEBUG(logger(), "Request " << id() << " got status line: " << trim(line));
         // Interim responses, redirects and a proxy's CONNECT answer come before the final response.
         if (!headers.empty()) {
-            OXL_LOG_DEBUG(logger(), "Request " << id << " discarding " << headers.size()
+            OXL_LOG_DEBUG(logger(), "Request " << id() << " discarding " << headers.size()
                                                << " headers of an earlier response");
             headers.clear();
         }
@@ -200,7 +207,7 @@ size_t CurlCallbacks::headerCallback(char* data, size_t size, size_t count, void
             for (const auto& header : headers) {
                 block << "\n  " << CurlHttpUtils::loggableResponseHeader(header);
             }
-            OXL_LOG_DEBUG(logger(), "Request " << id << " end of headers (status " << response.responseCode
+            OXL_LOG_DEBUG(logger(), "Request " << id() << " end of headers (status " << response.responseCode
                                                << "):" << block.str());
         }
         return length;
@@ -213,13 +220,13 @@ size_t CurlCallbacks::headerCallback(char* data, size_t size, size_t count, void
         return length;
     }
     HttpHeader header(trim(line.substr(0, colon)), trim(line.substr(colon + 1)));
-    OXL_LOG_TRACE(logger(), "Request " << id << " header " << CurlHttpUtils::loggableResponseHeader(header));
+    OXL_LOG_TRACE(logger(),
+                  "Request " << id() << " header " << CurlHttpUtils::loggableResponseHeader(header));
 
-    auto options = requestData->getOptions();
-    if (strcasecmp(header.first.c_str(), "Location") == 0 && !header.second.empty() && options &&
-        options->followRedirects && isFollowedRedirect(response.responseCode)) {
+    if (strcasecmp(header.first.c_str(), "Location") == 0 && !header.second.empty() &&
+        isFollowedRedirect(response.responseCode) && followsRedirects(*requestData)) {
         OXL_LOG_DEBUG(logger(),
-                      "Request " << id << " is being redirected (status " << response.responseCode << ")");
+                      "Request " << id() << " is being redirected (status " << response.responseCode << ")");
         resetIdentityOnRedirect(*requestData);
     }
     headers.push_back(std::move(header));
