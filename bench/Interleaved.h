@@ -172,4 +172,15 @@ Round repeat(int ops, Body body) {
     };
 }
 
+// The main() of every bench program once its rows are registered.
+inline int runRegistered(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
+
 }  // namespace oxl::bench

@@ -88,11 +88,5 @@ oxl::bench::Round baseVerify(int ops) {
 int main(int argc, char** argv) {
     oxl::bench::registerPair(
         {"verify_chain3", 50, 31, 0.7, baseVerify(50), libVerify(50), oxl::bench::Measure::CPU});
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
-        return 1;
-    }
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return oxl::bench::runRegistered(argc, argv);
 }

@@ -162,11 +162,5 @@ int main(int argc, char** argv) {
     }
     oxl::bench::registerPair({"srv_sort_60000", 1, 15, 0, baseSort(1), libSort(1), oxl::bench::Measure::CPU});
     oxl::bench::registerPair({"srv_query", 50, 21, 0.9, oxl::bench::repeat(50, baseQuery), libQueries(50)});
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
-        return 1;
-    }
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return oxl::bench::runRegistered(argc, argv);
 }

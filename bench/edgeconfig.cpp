@@ -77,11 +77,5 @@ int main(int argc, char** argv) {
         oxl::bench::registerPair({"parse_" + std::to_string(n), static_cast<double>(ops), 21, 0.5,
                                   baseParse(ops, n), libParse(ops, n), oxl::bench::Measure::CPU});
     }
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
-        return 1;
-    }
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return oxl::bench::runRegistered(argc, argv);
 }

@@ -77,11 +77,5 @@ int main(int argc, char** argv) {
     oxl::bench::registerPair({"httputils", static_cast<double>(OPS * urls().size()), 21, 0,
                               oxl::bench::repeat(OPS, curlUrlExtraction),
                               oxl::bench::repeat(OPS, libExtraction), oxl::bench::Measure::CPU});
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
-        return 1;
-    }
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return oxl::bench::runRegistered(argc, argv);
 }

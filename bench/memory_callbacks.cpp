@@ -85,11 +85,5 @@ int main(int argc, char** argv) {
                               oxl::bench::Measure::CPU});
     oxl::bench::registerPair(
         {"memcb_4threads", 4 * blocks, 41, 0.8, onThreads<Floor>(4), onThreads<Library>(4)});
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
-        return 1;
-    }
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return oxl::bench::runRegistered(argc, argv);
 }

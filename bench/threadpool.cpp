@@ -148,11 +148,5 @@ int main(int argc, char** argv) {
                                   batches(std::make_shared<oxl::ThreadPool>(threads, threads, "bench", 60)),
                                   oxl::bench::Measure::CPU});
     }
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
-        return 1;
-    }
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return oxl::bench::runRegistered(argc, argv);
 }
