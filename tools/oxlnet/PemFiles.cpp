@@ -1,4 +1,5 @@
 #include "oxlnet/PemFiles.h"
+#include "oxlnet/Handles.h"
 
 #include <openssl/bio.h>
 #include <openssl/pem.h>
@@ -14,10 +15,6 @@
 namespace oxlnet::pem {
 
 namespace {
-
-struct BioFree {
-    void operator()(BIO* bio) const { BIO_free(bio); }
-};
 
 const std::string BEGIN = "-----BEGIN ";
 const std::string END = "-----END ";

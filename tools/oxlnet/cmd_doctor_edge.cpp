@@ -24,6 +24,7 @@
 #include "oxl/netutils/NetUtilsFactory.h"
 #include "oxl/netutils/adapters/EdgeUtilsAdapter.h"
 #include "oxl/netutils/adapters/HttpCertAdapter.h"
+#include "oxlnet/Handles.h"
 #include "oxlnet/cmd_doctor.h"
 
 namespace oxlnet::doctor {
@@ -35,25 +36,6 @@ using ConfigResult = oxl::edge::GlobalEdgeState::GetEdgeConfigurationResult;
 constexpr const char* EDGE = "edge";
 constexpr const char* URLS = "url";
 constexpr std::size_t MAX_EDGE_SERVERS = 4;
-
-struct CurlFree {
-    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
-};
-struct SlistFree {
-    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
-};
-struct StackFree {
-    void operator()(STACK_OF(X509) * stack) const { sk_X509_pop_free(stack, X509_free); }
-};
-struct StoreFree {
-    void operator()(X509_STORE* store) const { X509_STORE_free(store); }
-};
-struct StoreCtxFree {
-    void operator()(X509_STORE_CTX* ctx) const { X509_STORE_CTX_free(ctx); }
-};
-struct BioFree {
-    void operator()(BIO* bio) const { BIO_free(bio); }
-};
 
 // The chain the server sent, leaf first, from curl's certificate information.
 std::unique_ptr<STACK_OF(X509), StackFree> peerChain(CURL* curl) {

@@ -14,6 +14,7 @@
 #include "oxl/http/UserProxySettings.h"
 #include "oxl/ip/ConnectionInformation.h"
 #include "oxl/ip/IpUtils.h"
+#include "oxlnet/Handles.h"
 #include "oxlnet/cmd_doctor.h"
 
 namespace oxlnet::doctor {
@@ -126,10 +127,6 @@ class PacUrlSource : public oxl::http::UserProxySettingsSource {
 
   private:
     std::string url_;
-};
-
-struct CurlFree {
-    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
 };
 
 size_t collect(char* data, size_t size, size_t count, void* target) {

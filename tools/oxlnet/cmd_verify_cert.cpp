@@ -21,22 +21,15 @@
 #include "oxl/cert/platform/PlatformCertVerifier.h"
 #include "oxl/cert/utils/CertUtils.h"
 #include "oxlnet/Command.h"
+#include "oxlnet/Handles.h"
 #include "oxlnet/PemFiles.h"
 
 namespace {
 
-struct StackFree {
-    void operator()(STACK_OF(X509) * stack) const { sk_X509_pop_free(stack, X509_free); }
-};
-struct StoreFree {
-    void operator()(X509_STORE* store) const { X509_STORE_free(store); }
-};
-struct StoreCtxFree {
-    void operator()(X509_STORE_CTX* ctx) const { X509_STORE_CTX_free(ctx); }
-};
-struct BioFree {
-    void operator()(BIO* bio) const { BIO_free(bio); }
-};
+using oxlnet::BioFree;
+using oxlnet::StackFree;
+using oxlnet::StoreCtxFree;
+using oxlnet::StoreFree;
 
 // Every certificate of a PEM bundle (already checked block by block), or the single certificate of a DER
 // file; empty for anything else.
