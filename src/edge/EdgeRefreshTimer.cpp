@@ -56,16 +56,19 @@ void EdgeRefreshTimer::onTimer() {
     state->scheduleRefresh();
 }
 
-bool EdgeRefreshTimer::isRefreshTimerExpired(long now) const {
+long EdgeRefreshTimer::effectiveFireTime() const {
     const long override = detail::refreshFireTimeOverride();
-    const bool expired = now >= (override != 0 ? override : fireTime_);
+    return override != 0 ? override : fireTime_;
+}
+
+bool EdgeRefreshTimer::isRefreshTimerExpired(long now) const {
+    const bool expired = now >= effectiveFireTime();
     OXL_LOG_DEBUG(stateLogger(), (expired ? "It is expired" : "It is not expired"));
     return expired;
 }
 
 bool EdgeRefreshTimer::isAboutToRun(long now) const {
-    const long override = detail::refreshFireTimeOverride();
-    const long fireTime = override != 0 ? override : fireTime_;
+    const long fireTime = effectiveFireTime();
     return !run_ && now >= fireTime && now < fireTime + RUN_GRACE_SECONDS;
 }
 

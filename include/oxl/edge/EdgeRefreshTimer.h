@@ -46,6 +46,9 @@ class EdgeRefreshTimer : public oxl::Timer {
     long getSeconds() const { return seconds_; }
 
   private:
+    // The fire time, or the process-wide override when one is set.
+    long effectiveFireTime() const;
+
     const std::weak_ptr<GlobalEdgeStateImpl> state_;
     const long fireTime_;
     const long seconds_;
