@@ -8,7 +8,7 @@
 
 #include "netutils/LibCurlMemoryManagerInternal.h"
 #include "netutils/LibCurlMemoryManagerTesting.h"
-#include "netutils/ShardedBlockTable.h"
+#include "netutils/ThreadBlockTables.h"
 #include "oxl/log/Log.h"
 
 namespace oxl::netutils {
@@ -25,11 +25,11 @@ OXLLogger logger() {
 union NeverDestroyedTable {
     constexpr NeverDestroyedTable() : table() {}
     ~NeverDestroyedTable() {}
-    ShardedBlockTable table;
+    ThreadBlockTables table;
 };
 constinit NeverDestroyedTable storage;
 
-ShardedBlockTable& blockTable() {
+ThreadBlockTables& blockTable() {
     return storage.table;
 }
 
@@ -156,10 +156,10 @@ void* libcurl_realloc_callback(void* ptr, std::size_t size) {
         OXL_LOG_ERROR(logger(), "malloc returned NULL for size:" << size);
         return nullptr;
     }
-    std::size_t previous = 0;
-    if (!blockTable().replace(ptr, block, size, previous)) {
-        logRecordFailure(block, previous);
+    if (known) {
+        blockTable().erase(ptr, oldSize);
     }
+    record(block, size);
     const std::size_t keep = std::min(oldSize, size);
     if (keep > 0) {
         std::memcpy(block, ptr, keep);
@@ -199,7 +199,7 @@ void resetFirstAllocationMessage() {
 }
 
 std::size_t blockTableCapacityFor(const void* block) {
-    return blockTable().capacityOfShardFor(block);
+    return blockTable().capacityOfTableHolding(block);
 }
 
 }  // namespace testing

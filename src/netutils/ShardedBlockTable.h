@@ -1,4 +1,5 @@
-// Address -> size table of the blocks handed to libcurl. Sharded by address so that threads rarely meet on
+// Address -> size table shared by all threads: it keeps the blocks of threads that have ended and serves threads
+// whose own table could not be allocated (see ThreadBlockTables). Sharded by address so that threads rarely meet on
 // one lock, and open-addressed (linear probing, backward-shift deletion) so that recording a block never
 // allocates: a call is one lock round trip on one shard. Shards grow by doubling when half full.
 #pragma once

@@ -29,6 +29,7 @@ struct Release {
     const void* block;
     size_t size;
     bool wiped;
+    std::thread::id thread;
 };
 std::mutex releasesMutex;
 std::vector<Release> releases;
@@ -39,7 +40,7 @@ void observeRelease(const unsigned char* block, size_t size) {
         wiped = wiped && block[i] == 0;
     }
     std::lock_guard lock(releasesMutex);
-    releases.push_back({block, size, wiped});
+    releases.push_back({block, size, wiped, std::this_thread::get_id()});
 }
 
 std::string address(const void* p) {
@@ -271,6 +272,82 @@ TEST_F(MemoryCallbacksTest, ConcurrentUseKeepsTheBooksBalanced) {
     EXPECT_EQ(corrupt.load(), 0);
     EXPECT_EQ(bytesAdded(), 0u);
     EXPECT_EQ(blocksAdded(), 0u);
+}
+
+// Each thread keeps its own books; a block must still be found, wiped over its size and counted when it is
+// freed on another thread while its owner keeps allocating (and rebuilding its table), or after its owner has
+// ended.
+TEST_F(MemoryCallbacksTest, BlocksFreedAwayFromTheirThreadAreFoundAndWiped) {
+    oxl::test::LogCapture logs;
+    std::vector<std::pair<unsigned char*, size_t>> fromEndedThread;
+    std::thread([&] {
+        for (size_t i = 0; i < 300; ++i) {
+            auto* p = static_cast<unsigned char*>(nu::libcurl_malloc_callback(40 + i));
+            std::memset(p, 'E', 40 + i);
+            fromEndedThread.emplace_back(p, 40 + i);
+        }
+    }).join();
+
+    std::vector<std::pair<unsigned char*, size_t>> fromLiveThread;
+    std::mutex handoverMutex;
+    std::atomic<bool> handedOver{false};
+    std::atomic<bool> stop{false};
+    std::thread owner([&] {
+        {
+            std::lock_guard lock(handoverMutex);
+            for (size_t i = 0; i < 2000; ++i) {
+                auto* p = static_cast<unsigned char*>(nu::libcurl_malloc_callback(24 + i % 50));
+                std::memset(p, 'L', 24 + i % 50);
+                fromLiveThread.emplace_back(p, 24 + i % 50);
+            }
+        }
+        handedOver = true;
+        // Churn of its own while its handed-over blocks are freed elsewhere: claims, tombstones, rebuilds.
+        std::vector<void*> mine;
+        while (!stop) {
+            for (int i = 0; i < 500; ++i) {
+                mine.push_back(nu::libcurl_malloc_callback(32));
+            }
+            for (void* p : mine) {
+                nu::libcurl_free_callback(p);
+            }
+            mine.clear();
+        }
+    });
+    while (!handedOver) {
+        std::this_thread::yield();
+    }
+    std::lock_guard lock(handoverMutex);
+    for (auto& [p, n] : fromLiveThread) {
+        nu::libcurl_free_callback(p);
+    }
+    stop = true;
+    owner.join();
+    // Realloc of a block whose thread has ended keeps its content.
+    std::vector<std::pair<const void*, size_t>> expected(fromLiveThread.begin(), fromLiveThread.end());
+    auto& [first, firstSize] = fromEndedThread.front();
+    expected.emplace_back(first, firstSize);
+    first = static_cast<unsigned char*>(nu::libcurl_realloc_callback(first, 2 * firstSize));
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first[firstSize - 1], 'E');
+    std::memset(first, 'E', 2 * firstSize);
+    firstSize *= 2;
+    for (auto& [p, n] : fromEndedThread) {
+        nu::libcurl_free_callback(p);
+        expected.emplace_back(p, n);
+    }
+
+    EXPECT_EQ(logs.count(UNKNOWN_POINTER), 0u);
+    EXPECT_EQ(bytesAdded(), 0u);
+    EXPECT_EQ(blocksAdded(), 0u);
+    std::vector<std::pair<const void*, size_t>> releasedHere;
+    for (const auto& rel : released()) {
+        EXPECT_TRUE(rel.wiped) << rel.block;
+        if (rel.thread == std::this_thread::get_id()) {
+            releasedHere.emplace_back(rel.block, rel.size);
+        }
+    }
+    EXPECT_EQ(releasedHere, expected);
 }
 
 TEST_F(MemoryCallbacksTest, RealLibcurlUseIsTrackedAndBalanced) {
