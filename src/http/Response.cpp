@@ -1,6 +1,6 @@
 #include "oxl/http/Response.h"
 
-#include <openssl/crypto.h>
+#include <string.h>
 #include <strings.h>
 
 namespace oxl::http {
@@ -9,7 +9,8 @@ namespace {
 struct WipingBodyDeleter {
     void operator()(Response::Body* body) const {
         if (body != nullptr && body->capacity() > 0) {
-            OPENSSL_cleanse(body->data(), body->capacity());
+            // Bodies run to megabytes: explicit_bzero is as safe from elision as OPENSSL_cleanse and vectorised.
+            explicit_bzero(body->data(), body->capacity());
         }
         delete body;
     }

@@ -1,7 +1,7 @@
 #include "http/ResponseBody.h"
 
 #include <curl/curl.h>
-#include <openssl/crypto.h>
+#include <string.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -121,7 +121,7 @@ void ResponseBody::reserveWiped(Response::Body& body, std::size_t capacity) {
     grown.reserve(capacity);
     grown.assign(body.begin(), body.end());
     if (body.capacity() > 0) {
-        OPENSSL_cleanse(body.data(), body.capacity());
+        explicit_bzero(body.data(), body.capacity());
     }
     // The wiped old buffer goes with `grown`.
     body.swap(grown);
