@@ -30,4 +30,17 @@ inline std::string trim(std::string_view text, std::string_view blanks = " \t\r\
     return std::string(text.substr(first, last - first + 1));
 }
 
+// The part of `text` without blanks (space, TAB, CR, LF) at either end, as a view into it: no copy, for
+// text handled once per header line.
+constexpr std::string_view trimmedView(std::string_view text) {
+    constexpr auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    while (!text.empty() && blank(text.front())) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && blank(text.back())) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
 }  // namespace oxl::common::text

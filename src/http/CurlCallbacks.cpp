@@ -8,6 +8,7 @@
 #include <limits>
 #include <sstream>
 #include <string>
+#include <string_view>
 
 #include "common/TextUtils.h"
 #include "http/ResponseBody.h"
@@ -21,12 +22,16 @@ namespace oxl::http {
 
 namespace {
 using oxl::common::text::trim;
+using oxl::common::text::trimmedView;
 OXLLogger logger() {
     static OXLLogger l = OXLLogger_getLogger("oxl.httpclient");
     return l;
 }
 
 const char* const PRIVATE_DATA_NULL = "Private user object is NULL.";
+constexpr std::string_view LOCATION = "Location";
+// Room for the headers of a usual response, so that collecting them rarely reallocates.
+constexpr std::size_t TYPICAL_HEADER_COUNT = 32;
 
 // size * count, or false when it does not fit.
 bool byteCount(size_t size, size_t count, size_t& total) {
@@ -219,17 +224,22 @@ size_t CurlCallbacks::headerCallback(char* data, size_t size, size_t count, void
                      "Unexpected condition: cannot parse header :[" << trim(line).size() << " bytes]");
         return length;
     }
-    HttpHeader header(trim(line.substr(0, colon)), trim(line.substr(colon + 1)));
+    const std::string_view name = trimmedView(line.substr(0, colon));
+    const std::string_view value = trimmedView(line.substr(colon + 1));
+    if (headers.capacity() == 0) {
+        headers.reserve(TYPICAL_HEADER_COUNT);
+    }
+    // Built in place: each name and value is copied once, from libcurl's buffer.
+    const HttpHeader& header = headers.emplace_back(std::string(name), std::string(value));
     OXL_LOG_TRACE(logger(),
                   "Request " << id() << " header " << CurlHttpUtils::loggableResponseHeader(header));
 
-    if (strcasecmp(header.first.c_str(), "Location") == 0 && !header.second.empty() &&
-        isFollowedRedirect(response.responseCode) && followsRedirects(*requestData)) {
+    if (name.size() == LOCATION.size() && strncasecmp(name.data(), LOCATION.data(), LOCATION.size()) == 0 &&
+        !value.empty() && isFollowedRedirect(response.responseCode) && followsRedirects(*requestData)) {
         OXL_LOG_DEBUG(logger(),
                       "Request " << id() << " is being redirected (status " << response.responseCode << ")");
         resetIdentityOnRedirect(*requestData);
     }
-    headers.push_back(std::move(header));
     return length;
 }
 

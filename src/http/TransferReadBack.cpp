@@ -46,30 +46,47 @@ bool CurlHttpUtils::storeCookies(HttpRequestData& requestData) {
         OXL_LOG_ERROR(logger(), "failed to get list of cookies");
         return false;
     }
+    // Each line is wiped as soon as it is copied; what an early exit leaves unread is wiped here.
     struct Holder {
         curl_slist* list;
+        curl_slist* unread;
         ~Holder() {
-            for (curl_slist* entry = list; entry != nullptr; entry = entry->next) {
+            for (curl_slist* entry = unread; entry != nullptr; entry = entry->next) {
                 if (entry->data != nullptr) {
                     OPENSSL_cleanse(entry->data, std::strlen(entry->data));
                 }
             }
             curl_slist_free_all(list);
         }
-    } holder{list};
+    } holder{list, list};
     // An earlier pass over this response (a redirect, a retry) left cookies; those whose line is unchanged
     // are kept rather than parsed and enciphered again. libcurl lists them in a stable order, so the same
     // position is tried first.
     auto& cookies = requestData.getResponse().cookies;
     auto previous = std::move(cookies);
     cookies.clear();
+    std::size_t count = 0;
+    for (const curl_slist* entry = list; entry != nullptr; entry = entry->next) {
+        ++count;
+    }
+    cookies.reserve(count);
     std::vector<bool> taken(previous.size(), false);
     std::size_t kept = 0;
+    // One buffer for every line: no allocation per cookie, and one wipe of all it held at the end.
+    std::string line;
+    struct LineWiper {
+        std::string& text;
+        ~LineWiper() { oxl::secureWipe(text); }
+    } wiper{line};
     for (curl_slist* entry = list; entry != nullptr; entry = entry->next) {
         if (entry->data == nullptr) {
+            holder.unread = entry->next;
             continue;
         }
-        std::string line(entry->data);
+        const std::size_t length = std::strlen(entry->data);
+        line.assign(entry->data, length);
+        OPENSSL_cleanse(entry->data, length);
+        holder.unread = entry->next;
         const std::string_view name = cookieName(line);
         const std::size_t here = cookies.size();
         bool reused = false;
@@ -90,7 +107,6 @@ bool CurlHttpUtils::storeCookies(HttpRequestData& requestData) {
         } else {
             cookies.emplace_back(line);
         }
-        oxl::secureWipe(line);
     }
     if (!previous.empty()) {
         OXL_LOG_DEBUG(logger(), "kept " << kept << " of " << previous.size() << " previously stored cookies");

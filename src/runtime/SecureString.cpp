@@ -6,10 +6,12 @@
 
 #include <pthread.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <climits>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 namespace oxl {
@@ -46,13 +48,6 @@ class WipedBuffer {
     const unsigned char* data() const { return bytes_.data(); }
     std::size_t size() const { return bytes_.size(); }
     bool empty() const { return bytes_.empty(); }
-    // Shrinks without reallocating, so no unwiped copy is left behind.
-    void truncate(std::size_t size) {
-        if (size < bytes_.size()) {
-            OPENSSL_cleanse(bytes_.data() + size, bytes_.size() - size);
-            bytes_.resize(size);
-        }
-    }
     void wipe() {
         if (!bytes_.empty()) {
             OPENSSL_cleanse(bytes_.data(), bytes_.size());
@@ -87,26 +82,67 @@ using CipherCtx = std::unique_ptr<EVP_CIPHER_CTX, CipherCtxDeleter>;
 // Fetched once: an implicit fetch per operation costs a provider lookup. Deliberately never freed, since
 // strings may still be read from static destructors after OpenSSL's own clean-up.
 const EVP_CIPHER* cipher() {
-    static const EVP_CIPHER* fetched = EVP_CIPHER_fetch(nullptr, "AES-256-CBC", nullptr);
+    static const EVP_CIPHER* fetched = EVP_CIPHER_fetch(nullptr, "AES-256-ECB", nullptr);
     return fetched;
 }
 
-// A context per thread and direction, keyed once; each operation only sets its IV. The key schedule stays in
-// the context, as the key itself is a constant of the program.
-EVP_CIPHER_CTX* keyedContext(bool encrypt) {
-    thread_local CipherCtx encryptCtx;
-    thread_local CipherCtx decryptCtx;
-    CipherCtx& slot = encrypt ? encryptCtx : decryptCtx;
+// One block-cipher context per thread, keyed once. Texts are enciphered in counter mode on top of it, so an
+// operation is a single cipher call on the counter blocks rather than a re-initialisation with a new IV
+// (which costs more than enciphering a short text). The key schedule stays in the context, as the key
+// itself is a constant of the program.
+EVP_CIPHER_CTX* keyedContext() {
+    thread_local CipherCtx slot;
     if (!slot) {
         CipherCtx ctx(EVP_CIPHER_CTX_new());
         const Key key;
         if (!ctx || cipher() == nullptr ||
-            EVP_CipherInit_ex2(ctx.get(), cipher(), key.data(), nullptr, encrypt ? 1 : 0, nullptr) != 1) {
+            EVP_EncryptInit_ex2(ctx.get(), cipher(), key.data(), nullptr, nullptr) != 1 ||
+            EVP_CIPHER_CTX_set_padding(ctx.get(), 0) != 1) {
             return nullptr;
         }
         slot = std::move(ctx);
     }
     return slot.get();
+}
+
+// out = in XOR the keystream of `iv` (the encryption of iv, iv + 1, ... as 128-bit big-endian counters).
+// The same operation enciphers and deciphers. `out` may be `in`.
+bool applyKeystream(const unsigned char* iv, const unsigned char* in, unsigned char* out,
+                    std::size_t length) {
+    EVP_CIPHER_CTX* ctx = keyedContext();
+    if (ctx == nullptr) {
+        return false;
+    }
+    constexpr std::size_t CHUNK_BLOCKS = 16;
+    std::array<unsigned char, CHUNK_BLOCKS * BLOCK_SIZE> counters;
+    std::array<unsigned char, CHUNK_BLOCKS * BLOCK_SIZE> stream;
+    std::array<unsigned char, BLOCK_SIZE> counter;
+    std::memcpy(counter.data(), iv, BLOCK_SIZE);
+    bool ok = true;
+    for (std::size_t done = 0; done < length && ok;) {
+        const std::size_t chunk = std::min(length - done, stream.size());
+        const std::size_t blocks = (chunk + BLOCK_SIZE - 1) / BLOCK_SIZE;
+        for (std::size_t b = 0; b < blocks; ++b) {
+            std::memcpy(counters.data() + b * BLOCK_SIZE, counter.data(), BLOCK_SIZE);
+            for (std::size_t i = BLOCK_SIZE; i-- > 0 && ++counter[i] == 0;) {
+            }
+        }
+        int written = 0;
+        ok = EVP_EncryptUpdate(ctx, stream.data(), &written, counters.data(),
+                               static_cast<int>(blocks * BLOCK_SIZE)) == 1 &&
+             written == static_cast<int>(blocks * BLOCK_SIZE);
+        if (!ok) {
+            break;
+        }
+        for (std::size_t i = 0; i < chunk; ++i) {
+            out[done + i] = static_cast<unsigned char>(in[done + i] ^ stream[i]);
+        }
+        done += chunk;
+    }
+    // The counters follow from the IV, which is stored in the clear anyway; the keystream is secret.
+    OPENSSL_cleanse(stream.data(),
+                    std::min((length + BLOCK_SIZE - 1) / BLOCK_SIZE * BLOCK_SIZE, stream.size()));
+    return ok;
 }
 
 // Changes in every fork child, so that a pool filled before the fork is never drawn from again.
@@ -206,24 +242,15 @@ SecureString::SecureString(const char* data, std::size_t length) {
 }
 
 void SecureString::store(const char* text, std::size_t length) {
-    if (length == 0 || length > static_cast<std::size_t>(INT_MAX) - 2 * BLOCK_SIZE) {
+    if (length == 0 || length > static_cast<std::size_t>(INT_MAX)) {
         return;
     }
-    // CBC with padding needs at most one extra block; the second is slack.
-    auto data = std::make_shared<SecureStringData>(length + 2 * BLOCK_SIZE);
-    EVP_CIPHER_CTX* ctx = keyedContext(true);
-    if (ctx == nullptr || !drawIv(data->iv.data())) {
+    auto data = std::make_shared<SecureStringData>(length);
+    if (!drawIv(data->iv.data()) ||
+        !applyKeystream(data->iv.data(), reinterpret_cast<const unsigned char*>(text),
+                        data->cipherText.data(), length)) {
         return;
     }
-    int written = 0;
-    int finalWritten = 0;
-    if (EVP_CipherInit_ex2(ctx, nullptr, nullptr, data->iv.data(), 1, nullptr) != 1 ||
-        EVP_EncryptUpdate(ctx, data->cipherText.data(), &written,
-                          reinterpret_cast<const unsigned char*>(text), static_cast<int>(length)) != 1 ||
-        EVP_EncryptFinal_ex(ctx, data->cipherText.data() + written, &finalWritten) != 1) {
-        return;
-    }
-    data->cipherText.truncate(static_cast<std::size_t>(written) + static_cast<std::size_t>(finalWritten));
     data->empty = false;
     data_ = std::move(data);
 }
@@ -232,21 +259,15 @@ std::string SecureString::getString() const {
     if (!data_ || data_->empty || data_->cipherText.empty()) {
         return {};
     }
-    EVP_CIPHER_CTX* ctx = keyedContext(false);
-    if (ctx == nullptr) {
+    const std::size_t length = data_->cipherText.size();
+    // Deciphered in place in the string handed out, so no other clear copy exists.
+    std::string clear(length, '\0');
+    if (!applyKeystream(data_->iv.data(), data_->cipherText.data(),
+                        reinterpret_cast<unsigned char*>(clear.data()), length)) {
+        secureWipe(clear);
         return {};
     }
-    WipedBuffer clear(data_->cipherText.size() + BLOCK_SIZE);
-    int written = 0;
-    int finalWritten = 0;
-    if (EVP_CipherInit_ex2(ctx, nullptr, nullptr, data_->iv.data(), 0, nullptr) != 1 ||
-        EVP_DecryptUpdate(ctx, clear.data(), &written, data_->cipherText.data(),
-                          static_cast<int>(data_->cipherText.size())) != 1 ||
-        EVP_DecryptFinal_ex(ctx, clear.data() + written, &finalWritten) != 1) {
-        return {};
-    }
-    const auto length = static_cast<std::size_t>(written) + static_cast<std::size_t>(finalWritten);
-    return std::string(reinterpret_cast<const char*>(clear.data()), length);
+    return clear;
 }
 
 bool SecureString::empty() const noexcept {

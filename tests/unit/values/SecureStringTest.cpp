@@ -73,6 +73,18 @@ TEST(SecureStringTest, StoredBytesHideTheTextAndDifferBetweenStores) {
     EXPECT_TRUE(SecureString().cipherTextForTesting().empty());
 }
 
+// Zeros enciphered are the bare keystream: a repeated 16-byte block would mean a counter that stopped or
+// wrapped early. 1 MiB is 65,536 blocks, so every low-order counter byte carries many times.
+TEST(SecureStringTest, KeystreamBlocksNeverRepeatWithinAText) {
+    const auto bytes = SecureString(std::string(1 << 20, '\0')).cipherTextForTesting();
+    ASSERT_EQ(bytes.size(), static_cast<size_t>(1 << 20));
+    std::set<std::string> blocks;
+    for (size_t i = 0; i < bytes.size(); i += 16) {
+        blocks.emplace(reinterpret_cast<const char*>(bytes.data() + i), 16);
+    }
+    EXPECT_EQ(blocks.size(), bytes.size() / 16);
+}
+
 TEST(SecureStringTest, EmptyInputsStoreNothing) {
     const SecureString cases[] = {
         SecureString(),
