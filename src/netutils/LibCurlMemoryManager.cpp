@@ -145,19 +145,17 @@ void* libcurl_realloc_callback(void* ptr, std::size_t size) {
     if (ptr == nullptr) {
         return libcurl_malloc_callback(size);
     }
-    std::size_t oldSize = 0;
-    const bool known = blockTable().find(ptr, oldSize);
-    if (!known) {
-        logUnknownPointer(ptr);
-    }
     // A fresh block rather than realloc(): the old one must be wiped before the heap gets it back.
     void* block = injectFailure() ? nullptr : std::malloc(size);
     if (block == nullptr) {
+        // The old block stays valid and recorded, as realloc() leaves it.
         OXL_LOG_ERROR(logger(), "malloc returned NULL for size:" << size);
         return nullptr;
     }
-    if (known) {
-        blockTable().erase(ptr, oldSize);
+    std::size_t oldSize = 0;
+    const bool known = blockTable().erase(ptr, oldSize);
+    if (!known) {
+        logUnknownPointer(ptr);
     }
     record(block, size);
     const std::size_t keep = std::min(oldSize, size);
