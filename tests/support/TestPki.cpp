@@ -349,7 +349,7 @@ TestCert TestPki::makeIntermediate(const std::string& commonName, const TestCert
     return makeCert(spec, &issuer);
 }
 
-TestCert TestPki::makeLeaf(const std::string& host, const TestCert& issuer, KeySpec key) {
+CertSpec TestPki::leafSpec(const std::string& host, KeySpec key) {
     CertSpec spec;
     spec.commonName = host;
     if (isIpLiteral(host)) {
@@ -360,7 +360,11 @@ TestCert TestPki::makeLeaf(const std::string& host, const TestCert& issuer, KeyS
     spec.keyUsage = KU_DIGITAL_SIGNATURE | KU_KEY_ENCIPHERMENT;
     spec.extendedKeyUsage = {NID_server_auth};
     spec.key = key;
-    return makeCert(spec, &issuer);
+    return spec;
+}
+
+TestCert TestPki::makeLeaf(const std::string& host, const TestCert& issuer, KeySpec key) {
+    return makeCert(leafSpec(host, key), &issuer);
 }
 
 X509Ptr TestPki::withBrokenSignature(const X509* cert) {

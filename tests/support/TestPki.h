@@ -136,7 +136,8 @@ class TestPki {
     static TestCert makeIntermediate(const std::string& commonName, const TestCert& issuer,
                                      int pathLength = -1, KeySpec key = {});
     // Server certificate: CN and dNSName `host` (or an iPAddress when host is an IP literal),
-    // digitalSignature|keyEncipherment, serverAuth.
+    // digitalSignature|keyEncipherment, serverAuth. leafSpec: the fields alone, to change before signing.
+    static CertSpec leafSpec(const std::string& host, KeySpec key = {});
     static TestCert makeLeaf(const std::string& host, const TestCert& issuer, KeySpec key = {});
     // The same certificate with its signature bytes damaged (still parseable).
     static X509Ptr withBrokenSignature(const X509* cert);

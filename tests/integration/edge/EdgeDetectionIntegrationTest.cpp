@@ -17,6 +17,7 @@
 #include "support/Dnsmasq.h"
 #include "support/RunTool.h"
 #include "support/WaitFor.h"
+#include "unit/edge/EdgeTestSupport.h"
 
 namespace oxl::edge {
 namespace {
@@ -55,45 +56,8 @@ class LoopbackListener {
     uint16_t port_ = 0;
 };
 
-class Sensing : public NetworkSensingObserver {
-  public:
-    void onNetworkSensingEvent(const NetworkSensingEvent& event) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        events_.push_back(event);
-    }
-    bool sawInternal(bool visible) const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        for (const auto& e : events_) {
-            if (e.internalVisibilityChanged && e.internalVisibility == visible) {
-                return true;
-            }
-        }
-        return false;
-    }
-    bool sawEvent(const std::string& name) const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        for (const auto& e : events_) {
-            if (e.eventName == name) {
-                return true;
-            }
-        }
-        return false;
-    }
-    std::vector<NetworkSensingEvent> events() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return events_;
-    }
-
-  private:
-    mutable std::mutex mutex_;
-    std::vector<NetworkSensingEvent> events_;
-};
-
-class Visibility : public VisibilityChangeObserver {
-  public:
-    void onVisibilityChange() override { ++count; }
-    std::atomic<int> count{0};
-};
+using Sensing = test::RecordingSensingObserver;
+using Visibility = test::RecordingVisibilityObserver;
 
 // The edge is published only in the external zone, as it is in real deployments.
 DnsmasqRecords outside() {
@@ -225,7 +189,7 @@ TEST(EdgeDetectionEndToEndTest, OutsideThenInsideThenOutside) {
                 std::chrono::seconds(10)))
         << "internal visibility starts monitoring from inside";
     // Observers hear of the change on their own task, after the sensing notice.
-    EXPECT_TRUE(waitFor([&] { return visibility->count.load() >= 2; }, std::chrono::seconds(10)));
+    EXPECT_TRUE(waitFor([&] { return visibility->count() >= 2; }, std::chrono::seconds(10)));
 
     ASSERT_TRUE(dns.restart(outside())) << dns.log();
     listener.close();

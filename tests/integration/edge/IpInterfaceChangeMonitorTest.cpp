@@ -1,6 +1,5 @@
 // The address-change monitor in a network namespace of its own: the test thread moves into a new namespace
 // (threads it starts, and the commands it runs, follow it) and changes addresses on its loopback interface.
-#include <dirent.h>
 #include <sched.h>
 #include <sys/resource.h>
 
@@ -12,7 +11,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -20,7 +18,9 @@
 #include "edge/IpInterfaceChangeMonitor.h"
 #include "oxl/edge/EdgeTransitionDetectionControllerImpl.h"
 #include "support/LogCapture.h"
+#include "support/ProcessThreads.h"
 #include "support/WaitFor.h"
+#include "unit/edge/EdgeTestSupport.h"
 
 namespace oxl::edge {
 namespace {
@@ -51,86 +51,7 @@ std::string inNewNetworkNamespace(const std::function<void()>& body) {
     return failure;
 }
 
-size_t threadsNamed(const std::string& name) {
-    size_t count = 0;
-    DIR* dir = ::opendir("/proc/self/task");
-    if (dir == nullptr) {
-        return 0;
-    }
-    while (dirent* entry = ::readdir(dir)) {
-        std::ifstream comm(std::string("/proc/self/task/") + entry->d_name + "/comm");
-        std::string text;
-        if (std::getline(comm, text) && text == name) {
-            ++count;
-        }
-    }
-    ::closedir(dir);
-    return count;
-}
-
-class CapturingController : public EdgeTransitionDetectionController {
-  public:
-    void start() override {}
-    void stop() override {}
-    void reset() override {}
-    void enqueueEvent(std::unique_ptr<ControllerEvent> event) override {
-        std::unique_lock<std::mutex> lock(mutex_);
-        events_.push_back(std::move(event));
-        // The monitor queues on its own thread: holding it here stops it reading notifications.
-        if (hold_) {
-            held_ = true;
-            changed_.notify_all();
-            changed_.wait(lock, [&] { return !hold_; });
-            held_ = false;
-        }
-    }
-    // The next enqueueEvent() blocks its caller until release().
-    void hold() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        hold_ = true;
-    }
-    bool waitUntilHeld() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        return changed_.wait_for(lock, std::chrono::seconds(10), [&] { return held_; });
-    }
-    void release() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        hold_ = false;
-        changed_.notify_all();
-    }
-    void registerInternalConnectivityObserver(const std::shared_ptr<InternalConnectivityObserver>&) override {
-    }
-    void notifyDirectConnectAvailable(uint32_t, const ServiceRecord&, const std::string&) override {}
-    void notifyDirectConnectUnavailable(uint32_t, const std::string&) override {}
-    void notifyEdgeConnectAvailable(uint32_t, const std::vector<EdgeServiceRecordData>&,
-                                    const std::string&) override {}
-    void notifyEdgeConnectUnavailable(uint32_t, const std::string&) override {}
-    void notifyDirectAndEdgeConnectUnavailable(uint32_t, const std::string&) override {}
-    void notifyDirectConnectUnavailableAndEdgeConnectAvailable(uint32_t,
-                                                               const std::vector<EdgeServiceRecordData>&,
-                                                               const std::string&) override {}
-    void notifyConfirmingDirectConnectivity(uint32_t, const std::string&) override {}
-
-    size_t size() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return events_.size();
-    }
-    std::vector<std::string> descriptions() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        std::vector<std::string> result;
-        for (const auto& e : events_) {
-            result.push_back(e->toString());
-        }
-        return result;
-    }
-
-  private:
-    mutable std::mutex mutex_;
-    std::condition_variable changed_;
-    bool hold_ = false;
-    bool held_ = false;
-    std::vector<std::unique_ptr<ControllerEvent>> events_;
-};
+using CapturingController = test::CapturingTransitionController;
 
 TEST(IpInterfaceChangeMonitorTest, SendsADelayedEventOnlyWhenTheAddressSetChanges) {
     CapturingController controller;
@@ -140,7 +61,8 @@ TEST(IpInterfaceChangeMonitorTest, SendsADelayedEventOnlyWhenTheAddressSetChange
             IpInterfaceChangeMonitor monitor(&controller);
             ASSERT_TRUE(monitor.start());
             // The thread names itself once it runs.
-            EXPECT_TRUE(waitFor([] { return threadsNamed("IpIfChangeMon") == 1; }, std::chrono::seconds(10)));
+            EXPECT_TRUE(waitFor([] { return oxl::test::countThreadsNamed("IpIfChangeMon") == 1; },
+                                std::chrono::seconds(10)));
 
             ASSERT_TRUE(run("ip addr add 10.200.0.1/32 dev lo"));
             ASSERT_TRUE(waitFor([&] { return controller.size() == 1; }, std::chrono::seconds(10)));
@@ -157,7 +79,8 @@ TEST(IpInterfaceChangeMonitorTest, SendsADelayedEventOnlyWhenTheAddressSetChange
             ASSERT_TRUE(run("ip addr del 10.200.0.1/32 dev lo"));
             ASSERT_TRUE(waitFor([&] { return controller.size() == 3; }, std::chrono::seconds(10)));
         }
-        EXPECT_EQ(threadsNamed("IpIfChangeMon"), 0u) << "the monitor thread ends with its owner";
+        EXPECT_EQ(oxl::test::countThreadsNamed("IpIfChangeMon"), 0u)
+            << "the monitor thread ends with its owner";
         EXPECT_TRUE(log.contains("Monitor exited run loop."));
     });
     if (!failure.empty()) {

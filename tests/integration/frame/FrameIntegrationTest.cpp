@@ -1,16 +1,11 @@
 // A host's view of the library frame against real servers on loopback: clients come from the factory and
 // their transfers' events reach the edge subsystems (an edge 503 makes the configuration be fetched again
 // elsewhere; an unreachable host makes the detection look again); clean-up leaves no library thread.
-#include <arpa/inet.h>
-#include <dirent.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
-#include <fstream>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -35,6 +30,7 @@
 #include "oxl/netutils/NetworkEventReporterImpl.h"
 #include "support/HttpServerFixture.h"
 #include "support/LogCapture.h"
+#include "support/ProcessThreads.h"
 #include "support/WaitFor.h"
 
 namespace oxl::netutils {
@@ -49,41 +45,7 @@ constexpr auto LONG_WAIT = std::chrono::seconds(30);
 
 using oxl::test::waitFor;
 
-// The threads of this process by id, with their names.
-std::map<long, std::string> threadsOfThisProcess() {
-    std::map<long, std::string> threads;
-    DIR* dir = opendir("/proc/self/task");
-    if (dir == nullptr) {
-        return threads;
-    }
-    while (dirent* entry = readdir(dir)) {
-        if (entry->d_name[0] == '.') {
-            continue;
-        }
-        std::ifstream comm(std::string("/proc/self/task/") + entry->d_name + "/comm");
-        std::string name;
-        std::getline(comm, name);
-        threads[std::stol(entry->d_name)] = name;
-    }
-    closedir(dir);
-    return threads;
-}
-
-// A loopback port nothing listens on.
-uint16_t closedPort() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    uint16_t port = 0;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-        port = ntohs(address.sin_port);
-    }
-    close(fd);
-    return port;
-}
+using oxl::test::threadsOfThisProcess;
 
 class FrameTest : public ::testing::Test {
   protected:
@@ -210,7 +172,7 @@ TEST_F(FrameTest, AnUnreachableHostBecomesASensingHintAndARedetection) {
 
     oxl::test::LogCapture log(OXL_LEVEL_INFO);
     oxl::http::Response response;
-    EXPECT_EQ(get("http://127.0.0.1:" + std::to_string(closedPort()) + "/", response),
+    EXPECT_EQ(get("http://127.0.0.1:" + std::to_string(oxl::sandbox::freeLoopbackPort()) + "/", response),
               HttpClientResult::HOST_UNREACHABLE_ERROR);
     ASSERT_TRUE(waitFor([&] { return !state->isInternalConnectivityAvailable(); }, LONG_WAIT));
     EXPECT_TRUE(log.contains("hintNetworkInterfaceMightHaveDropped 'oxlnetutils.http.hostUnreachableError'"));

@@ -28,6 +28,7 @@
 #include "oxl/http/Request.h"
 #include "oxl/netutils/GlobalInit.h"
 #include "oxl/netutils/adapters/HttpCertAdapter.h"
+#include "support/Dnsmasq.h"
 #include "support/HttpServerFixture.h"
 #include "support/LogCapture.h"
 #include "support/TestPki.h"
@@ -135,18 +136,7 @@ class HttpsServer {
 
 // A loopback port nothing listens on (bound once, then released).
 inline uint16_t refusedPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof(addr);
-    uint16_t port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
-        port = ntohs(addr.sin_port);
-    }
-    ::close(fd);
-    return port;
+    return oxl::test::freeLoopbackPort();
 }
 
 // Accepts connections on a loopback port, reads the request and closes each one, before any byte of a

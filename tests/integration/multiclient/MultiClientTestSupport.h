@@ -3,13 +3,11 @@
 // own seam over the real one) and a look at the process's threads.
 #pragma once
 
-#include <dirent.h>
-
 #include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
-#include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -22,7 +20,9 @@
 #include "oxl/http/NamePinning.h"
 #include "oxl/runtime/Thread.h"
 #include "support/HttpServerFixture.h"
+#include "support/ProcessThreads.h"
 #include "support/TestPki.h"
+#include "support/WaitFor.h"
 
 namespace oxl::http::test {
 
@@ -237,24 +237,6 @@ class CountingReporter : public HttpNetworkEventReporter {
     std::vector<std::string> labels_;
 };
 
-// The names of the process's threads (/proc/self/task/*/comm).
-inline std::vector<std::string> threadNames() {
-    std::vector<std::string> names;
-    if (DIR* dir = ::opendir("/proc/self/task")) {
-        while (const dirent* entry = ::readdir(dir)) {
-            if (entry->d_name[0] == '.') {
-                continue;
-            }
-            std::ifstream comm(std::string("/proc/self/task/") + entry->d_name + "/comm");
-            std::string name;
-            std::getline(comm, name);
-            names.push_back(name);
-        }
-        ::closedir(dir);
-    }
-    return names;
-}
-
 // "MHttp-P-002a": a prefix, a dash and a client number in four hexadecimal digits.
 inline std::string expectedThreadName(const std::string& prefix, uint16_t clientNumber) {
     static const char* const HEX = "0123456789abcdef";
@@ -265,24 +247,19 @@ inline std::string expectedThreadName(const std::string& prefix, uint16_t client
     return name;
 }
 
-inline size_t countThreadsNamed(const std::string& name) {
-    size_t n = 0;
-    for (const auto& t : threadNames()) {
-        n += t == name ? 1 : 0;
+// The names of the process's threads.
+inline std::vector<std::string> threadNames() {
+    std::vector<std::string> names;
+    for (const auto& [id, name] : oxl::test::threadsOfThisProcess()) {
+        names.push_back(name);
     }
-    return n;
+    return names;
 }
 
-template <typename Predicate>
-bool eventually(Predicate predicate, std::chrono::milliseconds timeout = 30s) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!predicate()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(10ms);
-    }
-    return true;
+using oxl::test::countThreadsNamed;
+
+inline bool eventually(const std::function<bool()>& predicate, std::chrono::milliseconds timeout = 30s) {
+    return oxl::test::waitFor(predicate, timeout);
 }
 
 }  // namespace oxl::http::test

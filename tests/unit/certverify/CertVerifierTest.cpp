@@ -119,13 +119,7 @@ class CertVerifierTest : public CleanCertStateTest {
 
     TestCert leaf(CertSpec spec) const { return TestPki::makeCert(spec, &inter_); }
     static CertSpec serverSpec(const std::string& host) {
-        CertSpec spec;
-        spec.commonName = host;
-        spec.dnsNames = {host};
-        spec.keyUsage = KU_DIGITAL_SIGNATURE | KU_KEY_ENCIPHERMENT;
-        spec.extendedKeyUsage = {NID_server_auth};
-        spec.key = KeySpec{KeyType::EC, 256};
-        return spec;
+        return TestPki::leafSpec(host, {KeyType::EC, 256});
     }
 
     TestPki pki_;

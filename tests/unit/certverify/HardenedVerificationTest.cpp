@@ -35,13 +35,7 @@ CertSpec caSpec(const std::string& name) {
 }
 
 CertSpec leafSpec() {
-    CertSpec spec;
-    spec.commonName = "host.example.com";
-    spec.dnsNames = {"host.example.com"};
-    spec.keyUsage = KU_DIGITAL_SIGNATURE;
-    spec.extendedKeyUsage = {NID_server_auth};
-    spec.key = KeySpec{KeyType::EC, 256};
-    return spec;
+    return TestPki::leafSpec("host.example.com", {KeyType::EC, 256});
 }
 
 Fill rsaSigner = [](CertSpec& s) { s.key = KeySpec{KeyType::RSA, 2048}; };

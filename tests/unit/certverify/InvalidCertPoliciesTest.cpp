@@ -165,22 +165,13 @@ TEST(InvalidCertPolicyTest, TransitionsDecideWhetherACachedDecisionStillCovers) 
     EXPECT_TRUE(accepted);
 }
 
-TEST(InvalidCertPolicyTest, BuildersAndEqualityCoverValueFlagsAndTransitions) {
-    auto a = std::dynamic_pointer_cast<UIPolicy>(prompting({{S::UNTRUSTED_ROOT, S::EXPIRED}}));
-    auto b = std::dynamic_pointer_cast<UIPolicy>(prompting({{S::UNTRUSTED_ROOT, S::EXPIRED}}));
-    auto c = std::dynamic_pointer_cast<UIPolicy>(prompting());
-    auto n = std::dynamic_pointer_cast<UIPolicy>(notifyingSucceeding());
-    auto f = std::dynamic_pointer_cast<UIPolicy>(notifyingFailing());
-    ASSERT_TRUE(a && b && c && n && f);
-    EXPECT_TRUE(a->equals(*b));
-    EXPECT_FALSE(a->equals(*c));
-    EXPECT_FALSE(c->equals(*n));
+// Equality decides whether a new default replaces the old one, so the transitions take part in it.
+TEST(InvalidCertPolicyTest, EqualityCoversValueAndTransitions) {
+    auto a = prompting({{S::UNTRUSTED_ROOT, S::EXPIRED}});
+    EXPECT_TRUE(a->equals(*prompting({{S::UNTRUSTED_ROOT, S::EXPIRED}})));
+    EXPECT_FALSE(a->equals(*prompting()));
+    EXPECT_FALSE(prompting()->equals(*notifyingSucceeding()));
     EXPECT_FALSE(a->equals(*InvalidCertManagementPolicy::SILENTLY_FAIL_POLICY));
-    EXPECT_TRUE(a->prompts() && a->isAvoidable() && a->interactsWithUser());
-    EXPECT_FALSE(n->prompts());
-    EXPECT_EQ(n->getName(), "NOTIFY_USER_AND_SUCCEED");
-    EXPECT_EQ(f->getName(), "NOTIFY_USER_AND_FAIL");
-    EXPECT_EQ(a->getFailureClass(), Policy::PolicyFailureClass::HARD_FAILURE);
 }
 
 TEST(IgnoreInvalidCertConditionPolicyTest, MergeStripOutAndEnforce) {
@@ -248,8 +239,6 @@ TEST(PersistInvalidCertDecisionPolicyTest, ValueSetsTheFlag) {
         EXPECT_EQ(policy.enforce(persist), c.result);
         EXPECT_EQ(persist, c.persist) << policy.getName();
     }
-    EXPECT_FALSE(P::PERSIST_DECISION_POLICY->equals(*P::DO_NOT_PERSIST_DECISION_POLICY));
-    EXPECT_EQ(P::DO_NOT_PERSIST_DECISION_POLICY->getName(), "DO_NOT_PERSIST_DECISION");
 }
 
 class FailureManagerDecisionTest : public CleanCertStateTest {};

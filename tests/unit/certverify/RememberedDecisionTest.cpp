@@ -31,13 +31,7 @@ using Persist = PersistInvalidCertDecisionPolicy;
 namespace {
 
 CertSpec serverSpec(const std::string& host) {
-    CertSpec spec;
-    spec.commonName = host;
-    spec.dnsNames = {host};
-    spec.keyUsage = KU_DIGITAL_SIGNATURE;
-    spec.extendedKeyUsage = {NID_server_auth};
-    spec.key = KeySpec{KeyType::EC, 256};
-    return spec;
+    return TestPki::leafSpec(host, {KeyType::EC, 256});
 }
 
 std::shared_ptr<Policy> prompting() {

@@ -28,13 +28,7 @@ ToolRun run(const std::string& arguments) {
 }
 
 CertSpec server(const std::string& host) {
-    CertSpec spec;
-    spec.commonName = host;
-    spec.dnsNames = {host};
-    spec.keyUsage = KU_DIGITAL_SIGNATURE;
-    spec.extendedKeyUsage = {NID_server_auth};
-    spec.key = KeySpec{KeyType::EC, 256};
-    return spec;
+    return TestPki::leafSpec(host, {KeyType::EC, 256});
 }
 
 }  // namespace

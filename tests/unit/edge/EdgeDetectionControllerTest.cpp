@@ -19,46 +19,7 @@ using test::waitFor;
 const char* const PELKO = "_pelko-zds._tcp.corp.test.";
 const char* const EDGE = "_brisel-edge._tls.ext.test.";
 
-// Remembers what the detection controller queues; the transition controller's own behaviour is tested
-// elsewhere.
-class CapturingTransitionController : public EdgeTransitionDetectionController {
-  public:
-    void start() override {}
-    void stop() override {}
-    void reset() override { ++resets; }
-    void enqueueEvent(std::unique_ptr<ControllerEvent> event) override {
-        std::lock_guard<std::mutex> lock(mutex);
-        events.push_back(std::move(event));
-    }
-    void registerInternalConnectivityObserver(
-        const std::shared_ptr<InternalConnectivityObserver>& o) override {
-        observer = o;
-    }
-    void notifyDirectConnectAvailable(uint32_t, const ServiceRecord&, const std::string&) override {}
-    void notifyDirectConnectUnavailable(uint32_t, const std::string&) override {}
-    void notifyEdgeConnectAvailable(uint32_t, const std::vector<EdgeServiceRecordData>&,
-                                    const std::string&) override {}
-    void notifyEdgeConnectUnavailable(uint32_t, const std::string&) override {}
-    void notifyDirectAndEdgeConnectUnavailable(uint32_t, const std::string&) override {}
-    void notifyDirectConnectUnavailableAndEdgeConnectAvailable(uint32_t,
-                                                               const std::vector<EdgeServiceRecordData>&,
-                                                               const std::string&) override {}
-    void notifyConfirmingDirectConnectivity(uint32_t, const std::string&) override {}
-
-    std::vector<std::string> labels() {
-        std::lock_guard<std::mutex> lock(mutex);
-        std::vector<std::string> result;
-        for (const auto& e : events) {
-            result.push_back(e->getLabel());
-        }
-        return result;
-    }
-
-    std::mutex mutex;
-    std::vector<std::unique_ptr<ControllerEvent>> events;
-    std::weak_ptr<InternalConnectivityObserver> observer;
-    int resets = 0;
-};
+using test::CapturingTransitionController;
 
 class EdgeDetectionControllerTest : public ::testing::Test {
   protected:

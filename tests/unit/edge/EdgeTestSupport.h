@@ -2,6 +2,7 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -12,6 +13,7 @@
 #include "oxl/dns/DnsQueryResult.h"
 #include "oxl/dns/DnsRecords.h"
 #include "oxl/edge/EdgeDetectionDnsRecordReader.h"
+#include "oxl/edge/EdgeTransitionDetectionController.h"
 #include "oxl/edge/InternalConnectivityObserver.h"
 #include "oxl/edge/NetworkSensingObserver.h"
 #include "oxl/edge/VisibilityChangeObserver.h"
@@ -112,8 +114,25 @@ class RecordingSensingObserver : public NetworkSensingObserver {
         std::lock_guard<std::mutex> lock(mutex_);
         return events_.size();
     }
+    bool sawInternal(bool visible) const {
+        return sawIf([&](const NetworkSensingEvent& e) {
+            return e.internalVisibilityChanged && e.internalVisibility == visible;
+        });
+    }
+    bool sawEvent(const std::string& name) const {
+        return sawIf([&](const NetworkSensingEvent& e) { return e.eventName == name; });
+    }
 
   private:
+    bool sawIf(const std::function<bool(const NetworkSensingEvent&)>& match) const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (const auto& e : events_) {
+            if (match(e)) {
+                return true;
+            }
+        }
+        return false;
+    }
     mutable std::mutex mutex_;
     std::vector<NetworkSensingEvent> events_;
 };
@@ -182,6 +201,84 @@ class RecordingConnectivityObserver : public InternalConnectivityObserver {
     }
     mutable std::mutex mutex_;
     std::vector<Call> calls_;
+};
+
+// Remembers what is queued for the transition controller; its own behaviour is tested elsewhere.
+class CapturingTransitionController : public EdgeTransitionDetectionController {
+  public:
+    void start() override {}
+    void stop() override {}
+    void reset() override { ++resets; }
+    void enqueueEvent(std::unique_ptr<ControllerEvent> event) override {
+        std::unique_lock<std::mutex> lock(mutex);
+        events.push_back(std::move(event));
+        // Callers queue on their own thread: holding them here stops them for the test.
+        if (hold_) {
+            held_ = true;
+            changed_.notify_all();
+            changed_.wait(lock, [&] { return !hold_; });
+            held_ = false;
+        }
+    }
+    void registerInternalConnectivityObserver(
+        const std::shared_ptr<InternalConnectivityObserver>& o) override {
+        observer = o;
+    }
+    void notifyDirectConnectAvailable(uint32_t, const ServiceRecord&, const std::string&) override {}
+    void notifyDirectConnectUnavailable(uint32_t, const std::string&) override {}
+    void notifyEdgeConnectAvailable(uint32_t, const std::vector<EdgeServiceRecordData>&,
+                                    const std::string&) override {}
+    void notifyEdgeConnectUnavailable(uint32_t, const std::string&) override {}
+    void notifyDirectAndEdgeConnectUnavailable(uint32_t, const std::string&) override {}
+    void notifyDirectConnectUnavailableAndEdgeConnectAvailable(uint32_t,
+                                                               const std::vector<EdgeServiceRecordData>&,
+                                                               const std::string&) override {}
+    void notifyConfirmingDirectConnectivity(uint32_t, const std::string&) override {}
+
+    // The next enqueueEvent() blocks its caller until release().
+    void hold() {
+        std::lock_guard<std::mutex> lock(mutex);
+        hold_ = true;
+    }
+    bool waitUntilHeld() {
+        std::unique_lock<std::mutex> lock(mutex);
+        return changed_.wait_for(lock, std::chrono::seconds(10), [&] { return held_; });
+    }
+    void release() {
+        std::lock_guard<std::mutex> lock(mutex);
+        hold_ = false;
+        changed_.notify_all();
+    }
+    size_t size() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return events.size();
+    }
+    std::vector<std::string> labels() {
+        std::lock_guard<std::mutex> lock(mutex);
+        std::vector<std::string> result;
+        for (const auto& e : events) {
+            result.push_back(e->getLabel());
+        }
+        return result;
+    }
+    std::vector<std::string> descriptions() {
+        std::lock_guard<std::mutex> lock(mutex);
+        std::vector<std::string> result;
+        for (const auto& e : events) {
+            result.push_back(e->toString());
+        }
+        return result;
+    }
+
+    std::mutex mutex;
+    std::vector<std::unique_ptr<ControllerEvent>> events;
+    std::weak_ptr<InternalConnectivityObserver> observer;
+    int resets = 0;
+
+  private:
+    std::condition_variable changed_;
+    bool hold_ = false;
+    bool held_ = false;
 };
 
 }  // namespace oxl::edge::test

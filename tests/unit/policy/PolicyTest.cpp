@@ -203,19 +203,6 @@ TEST(PolicyTest, SetHoldsOnePolicyPerNatureAndPrintsInNatureOrder) {
     EXPECT_EQ(str(set), "[EDGE_USAGE, IP_FAMILY_PREFERENCE]");
 }
 
-TEST(PolicyTest, SetLookupLogsWhatItFound) {
-    oxl::test::LogCapture capture;
-    PolicySet set;
-    set.addPolicy(FailureManagementPolicy::ALWAYS_IGNORE_FAILURE_POLICY);
-    set.getPolicy(Nature::FAILURE_MANAGEMENT);
-    set.getPolicy(Nature::EDGE_USAGE);
-    EXPECT_EQ(
-        capture.count("Successfully found Policy with nature FAILURE_MANAGEMENT [ALWAYS_IGNORE_FAILURE]",
-                      "oxl.common.PolicySet"),
-        1U);
-    EXPECT_EQ(capture.count("Policy not found with nature EDGE_USAGE", "oxl.common.PolicySet"), 1U);
-}
-
 TEST(PolicyTest, VerifyAsksOnlyInputIndependentPoliciesAndCollectsFailures) {
     PolicySet empty;
     auto none = empty.verifyInputIndependentPolicies();
