@@ -168,16 +168,14 @@ void ThreadPool::enqueue(std::shared_ptr<Task> task, bool blocking, bool highPri
     {
         std::lock_guard lock(w.mutex_);
         (highPriority ? w.priorityQueue_ : w.normalQueue_).push_back(std::move(task));
-        const std::size_t queued = w.priorityQueue_.size() + w.normalQueue_.size();
-        const unsigned int idle = w.threadCount_ - w.busyCount_;
         // Start a thread when every thread is busy, or when the backlog is larger than the idle threads
         // that could take it; otherwise wake one idle thread. A thread not waiting now looks at the queues
-        // before it next waits, so only waiters need waking.
-        if (w.busyCount_ >= w.threadCount_ || queued > idle) {
-            wake = !w.startThreadLocked() && w.idleWaiters_ > 0;
-        } else {
-            wake = w.idleWaiters_ > 0;
-        }
+        // before it next waits, so only waiters need waking. A full pool skips the sizes altogether.
+        const bool mayStart = w.threadCount_ < w.maxThreads_;
+        const bool wantThread =
+            mayStart && (w.busyCount_ >= w.threadCount_ ||
+                         w.priorityQueue_.size() + w.normalQueue_.size() > w.threadCount_ - w.busyCount_);
+        wake = !(wantThread && w.startThreadLocked()) && w.idleWaiters_ > 0;
     }
     if (wake) {
         // After unlocking, so the woken thread does not block on the lock straight away.
