@@ -20,7 +20,8 @@ std::string Task::getName() {
     thread_local const std::string* lastName = nullptr;
     thread_local std::unordered_map<std::type_index, std::string> demangledNames;
     const std::type_info& type = typeid(*this);
-    if (lastType == nullptr || *lastType != type) {
+    // Comparing addresses first spares the name comparison type_info's == falls back on.
+    if (lastType != &type && (lastType == nullptr || *lastType != type)) {
         auto it = demangledNames.find(std::type_index(type));
         if (it == demangledNames.end()) {
             const char* raw = type.name();
@@ -34,7 +35,9 @@ std::string Task::getName() {
         lastName = &it->second;
     }
     const std::string& name = *lastName;
-    if (!classPrefix_.empty() && name.compare(0, classPrefix_.size(), classPrefix_) == 0) {
+    // Demangled names rarely begin with the prefix: the first character settles most cases.
+    if (!classPrefix_.empty() && name.size() >= classPrefix_.size() && name.front() == classPrefix_.front() &&
+        name.compare(0, classPrefix_.size(), classPrefix_) == 0) {
         return name.substr(classPrefix_.size());
     }
     return name;

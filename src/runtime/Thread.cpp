@@ -1,11 +1,12 @@
 #include "oxl/runtime/Thread.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <new>
-#include <string_view>
 #include <thread>
 
 namespace oxl {
@@ -138,16 +139,19 @@ void Thread::sleep(unsigned int ms) {
 }
 
 void Thread::setCurrentThreadName(const std::string& name) {
-    // Pool threads rename themselves per task; skip the system call when nothing changes.
-    thread_local std::string current;
-    const std::string_view cut = std::string_view(name).substr(0, MAX_THREAD_NAME);
-    if (cut == current && !current.empty()) {
+    // Pool threads rename themselves per task; skip the system call when nothing changes. Plain
+    // thread-local storage (no destructor) needs no initialisation check on each access.
+    thread_local char current[MAX_THREAD_NAME + 1] = {};
+    thread_local std::size_t currentSize = 0;  // 0: not named here yet
+    const std::size_t size = std::min(name.size(), MAX_THREAD_NAME);
+    if (size != 0 && size == currentSize && std::memcmp(current, name.data(), size) == 0) {
         return;
     }
     char buffer[MAX_THREAD_NAME + 1] = {};
-    cut.copy(buffer, cut.size());
+    std::memcpy(buffer, name.data(), size);
     if (pthread_setname_np(pthread_self(), buffer) == 0) {
-        current.assign(cut);
+        std::memcpy(current, buffer, sizeof buffer);
+        currentSize = size;
     }
 }
 

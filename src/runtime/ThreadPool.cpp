@@ -1,5 +1,6 @@
 #include "oxl/runtime/ThreadPool.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <system_error>
@@ -9,6 +10,9 @@
 namespace oxl {
 
 namespace {
+
+// How long an idle thread may keep the name of the task it ran last before it takes the pool's name again.
+constexpr std::chrono::milliseconds IDLE_RENAME_GRACE{1};
 
 // Wakes submitters blocked on tasks that will never run.
 void releaseDropped(std::vector<std::shared_ptr<Task>>& dropped) {
@@ -57,10 +61,15 @@ bool PoolWorker::startThreadLocked() {
 void PoolWorker::run() {
     const std::string threadName = name_.empty() ? "PoolThread" : name_;
     Thread::setCurrentThreadName(threadName);
+    bool carriesTaskName = false;
     std::unique_lock lock(mutex_);
     for (;;) {
         // Idle phase: wait for work, retire after idleTimeoutMs_ unless this is one of the minThreads_.
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(idleTimeoutMs_);
+        const auto idleSince = std::chrono::steady_clock::now();
+        auto deadline = idleSince + std::chrono::milliseconds(idleTimeoutMs_);
+        // Renaming is a system call each way: a thread that finds work again within the grace period keeps
+        // its last task's name instead of taking the pool's name and the next task's for a short pause.
+        const auto renameAt = std::min(deadline, idleSince + IDLE_RENAME_GRACE);
         bool mayRetire = true;
         for (;;) {
             if (pool_ == nullptr) {
@@ -69,6 +78,19 @@ void PoolWorker::run() {
             }
             if (!priorityQueue_.empty() || !normalQueue_.empty()) {
                 break;
+            }
+            if (carriesTaskName) {
+                if (std::chrono::steady_clock::now() < renameAt) {
+                    ++idleWaiters_;
+                    wakeup_.wait_until(lock, renameAt);
+                    --idleWaiters_;
+                } else {
+                    lock.unlock();
+                    Thread::setCurrentThreadName(threadName);
+                    lock.lock();
+                    carriesTaskName = false;
+                }
+                continue;
             }
             if (!mayRetire) {
                 ++idleWaiters_;
@@ -105,15 +127,13 @@ void PoolWorker::run() {
             queue.pop_front();
             lock.unlock();
             Thread::setCurrentThreadName(task->getName());
+            carriesTaskName = true;
             task->execute();
             // The task's destructor runs outside the lock too.
             task.reset();
             lock.lock();
         }
         --busyCount_;
-        lock.unlock();
-        Thread::setCurrentThreadName(threadName);
-        lock.lock();
     }
 }
 
@@ -168,16 +188,14 @@ void ThreadPool::enqueue(std::shared_ptr<Task> task, bool blocking, bool highPri
     {
         std::lock_guard lock(w.mutex_);
         (highPriority ? w.priorityQueue_ : w.normalQueue_).push_back(std::move(task));
-        const std::size_t queued = w.priorityQueue_.size() + w.normalQueue_.size();
-        const unsigned int idle = w.threadCount_ - w.busyCount_;
         // Start a thread when every thread is busy, or when the backlog is larger than the idle threads
         // that could take it; otherwise wake one idle thread. A thread not waiting now looks at the queues
-        // before it next waits, so only waiters need waking.
-        if (w.busyCount_ >= w.threadCount_ || queued > idle) {
-            wake = !w.startThreadLocked() && w.idleWaiters_ > 0;
-        } else {
-            wake = w.idleWaiters_ > 0;
-        }
+        // before it next waits, so only waiters need waking. A full pool skips the sizes altogether.
+        const bool mayStart = w.threadCount_ < w.maxThreads_;
+        const bool wantThread =
+            mayStart && (w.busyCount_ >= w.threadCount_ ||
+                         w.priorityQueue_.size() + w.normalQueue_.size() > w.threadCount_ - w.busyCount_);
+        wake = !(wantThread && w.startThreadLocked()) && w.idleWaiters_ > 0;
     }
     if (wake) {
         // After unlocking, so the woken thread does not block on the lock straight away.

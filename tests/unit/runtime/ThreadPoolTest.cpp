@@ -94,6 +94,16 @@ struct LocalTask : oxl::Task {
     void execute() override {}
 };
 
+// Records the thread's name while it runs.
+struct NameProbe : oxl::Task {
+    void execute() override {
+        seen = oxl::Thread::getCurrentThreadName();
+        ran.set();
+    }
+    std::string seen;
+    oxl::Event ran{true};
+};
+
 TEST(ThreadPoolTest, SingleThreadRunsInQueueOrderWithPriorityFirst) {
     oxl::ThreadPool pool(0, 1, "order", 60);
     std::vector<std::string> log;
@@ -323,6 +333,14 @@ TEST(ThreadPoolTest, TaskNamesAndThreadNames) {
     pool.enqueue(std::make_shared<NamedTask>(), true);  // single thread: runs after edgeTask
     EXPECT_EQ("oxl::edge::Asyn", edgeTask->threadName);
     EXPECT_TRUE(waitFor([] { return countThreadsNamed("names") == 1; }));
+    // Back under the pool's name after a task, the thread takes that task's name again for its next run.
+    auto probe = std::make_shared<NameProbe>();
+    for (int run = 0; run < 2; ++run) {
+        pool.enqueue(probe);
+        probe->ran.wait();
+        EXPECT_EQ(probe->getName().substr(0, 15), probe->seen) << "run " << run;
+        EXPECT_TRUE(waitFor([] { return countThreadsNamed("names") == 1; }));
+    }
     oxl::ThreadPool unnamed(1, 1, "", 60);
     EXPECT_TRUE(waitFor([] { return countThreadsNamed("PoolThread") >= 1; }));
 }
