@@ -133,13 +133,25 @@ struct ThreadBlockTables::Table {
         return Inserted::NEW;
     }
 
+    // Owner only. At the end of a probe run (the next slot empty) no lookup passes this slot or the
+    // tombstones just before it, so they become empty again: bulk frees leave no tombstones to force a
+    // rebuild. Another thread probing meanwhile looks only for live keys, which all lie before them.
     bool erase(std::uintptr_t key, std::size_t& size) {
         Slot* slot = findSlot(key);
         if (slot == nullptr) {
             return false;
         }
         size = loadSize(*slot);
-        storeKey(*slot, TOMBSTONE);
+        std::size_t i = static_cast<std::size_t>(slot - slots);
+        if (loadKey(slots[(i + 1) & mask]) != EMPTY) {
+            storeKey(*slot, TOMBSTONE);
+            return true;
+        }
+        do {
+            storeKey(slots[i], EMPTY);
+            --used;
+            i = (i - 1) & mask;
+        } while (loadKey(slots[i]) == TOMBSTONE);
         return true;
     }
 };
