@@ -159,26 +159,6 @@ bool ShardedBlockTable::find(const void* block, std::size_t& size) const {
     return true;
 }
 
-bool ShardedBlockTable::replace(const void* oldBlock, const void* newBlock, std::size_t newSize,
-                                std::size_t& previous) {
-    const auto oldKey = reinterpret_cast<std::uintptr_t>(oldBlock);
-    const auto newKey = reinterpret_cast<std::uintptr_t>(newBlock);
-    const std::uint64_t oldHash = hash(oldKey);
-    const std::uint64_t newHash = hash(newKey);
-    Shard& oldShard = shardOf(oldHash);
-    Shard& newShard = shardOf(newHash);
-    std::size_t oldSize = 0;
-    if (&oldShard == &newShard) {
-        std::lock_guard lock(newShard.mutex);
-        eraseLocked(oldShard, oldKey, oldHash, oldSize);
-        return insertLocked(newShard, newKey, newHash, newSize, previous);
-    }
-    // Both locks at once; scoped_lock's ordering keeps two crossing replacers from deadlocking.
-    std::scoped_lock lock(oldShard.mutex, newShard.mutex);
-    eraseLocked(oldShard, oldKey, oldHash, oldSize);
-    return insertLocked(newShard, newKey, newHash, newSize, previous);
-}
-
 std::uint32_t ShardedBlockTable::bytes() const {
     std::uint32_t total = 0;
     for (const auto& shard : shards_) {

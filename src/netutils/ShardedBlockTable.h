@@ -1,7 +1,7 @@
-// Address -> size table shared by all threads: it keeps the blocks of threads that have ended and serves threads
-// whose own table could not be allocated (see ThreadBlockTables). Sharded by address so that threads rarely meet on
-// one lock, and open-addressed (linear probing, backward-shift deletion) so that recording a block never
-// allocates: a call is one lock round trip on one shard. Shards grow by doubling when half full.
+// Address -> size table shared by all threads: it keeps the blocks of threads that have ended and serves
+// threads whose own table could not be allocated (see ThreadBlockTables). Sharded by address so that threads
+// rarely meet on one lock, and open-addressed (linear probing, backward-shift deletion) so that recording a
+// block never allocates: a call is one lock round trip on one shard. Shards grow by doubling when half full.
 #pragma once
 
 #include <atomic>
@@ -31,9 +31,6 @@ class ShardedBlockTable {
     bool erase(const void* block, std::size_t& size);
     // The recorded size of `block`; false for an unknown address.
     bool find(const void* block, std::size_t& size) const;
-    // Removes `oldBlock` (if recorded) and records `newBlock`, holding at most both shards' locks at once.
-    // Returns the outcome of recording newBlock as insert() does.
-    bool replace(const void* oldBlock, const void* newBlock, std::size_t newSize, std::size_t& previous);
 
     // Sum of recorded sizes (wrapping at 32 bits) and number of recorded blocks, shard by shard.
     std::uint32_t bytes() const;
