@@ -68,28 +68,6 @@ class ScriptedTransformer : public EdgeTransformer {
     std::mutex mutex_;
 };
 
-class RecordingReporter : public HttpNetworkEventReporter {
-  public:
-    void hintNetworkInterfaceMightHaveDropped(const std::string& label) override { add("dropped " + label); }
-    void hintNetworkStackNotReady(const std::string& label) override { add("stack " + label); }
-    void hintNetworkIsInUse(const std::string& label) override { add("in-use " + label); }
-    void edgeInfrastructureEvent(const std::string& label, const std::string& server) override {
-        add("edge " + label + " " + server);
-    }
-    std::vector<std::string> take() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return std::exchange(events_, {});
-    }
-
-  private:
-    void add(std::string event) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        events_.push_back(std::move(event));
-    }
-    std::mutex mutex_;
-    std::vector<std::string> events_;
-};
-
 class BasicClientPolicyTest : public ::testing::Test {
   protected:
     void SetUp() override {
