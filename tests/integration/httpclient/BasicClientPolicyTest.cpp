@@ -168,7 +168,7 @@ TEST_F(BasicClientPolicyTest, ARewrittenRequestAnswersUnderTheCallersUrlWithoutE
 TEST_F(BasicClientPolicyTest, EveryFinishedTransferReportsOneEvent) {
     Response response;
     ASSERT_EQ(client_->execute(request(), response), R::SUCCESS);
-    EXPECT_EQ(reporter_->take(), std::vector<std::string>{"in-use oxlnetutils.http.clientRequestSuccessful"});
+    EXPECT_EQ(reporter_->take(), std::vector<std::string>{"inUse oxlnetutils.http.clientRequestSuccessful"});
 
     EXPECT_EQ(client_->execute(std::make_shared<Request>(url(refusedPort())), response),
               R::HOST_UNREACHABLE_ERROR);
@@ -178,7 +178,7 @@ TEST_F(BasicClientPolicyTest, EveryFinishedTransferReportsOneEvent) {
     ASSERT_EQ(client_->executeWithFailover(std::make_shared<Request>(url(refusedPort(), "/page")),
                                            {origin_.url("/page")}, response),
               R::SUCCESS);
-    EXPECT_EQ(reporter_->take(), std::vector<std::string>{"in-use oxlnetutils.http.clientRequestSuccessful"});
+    EXPECT_EQ(reporter_->take(), std::vector<std::string>{"inUse oxlnetutils.http.clientRequestSuccessful"});
 
     // A transfer that never reached libcurl reports nothing.
     EXPECT_EQ(client_->execute(std::make_shared<Request>(""), response), R::URL_NOT_SET_ERROR);
@@ -199,8 +199,8 @@ TEST_F(BasicClientPolicyTest, EdgeErrorAnswersOfASuccessfulTransferReachTheRepor
     EXPECT_EQ(req->getOptions()->url, origin_.url("/page"));
     const auto events = reporter_->take();
     ASSERT_EQ(events.size(), 2u);
-    EXPECT_EQ(events[0], "in-use oxlnetutils.http.clientRequestSuccessful");
-    EXPECT_EQ(events[1], "edge oxlnetutils.edge.serviceUnavailable " +
+    EXPECT_EQ(events[0], "inUse oxlnetutils.http.clientRequestSuccessful");
+    EXPECT_EQ(events[1], "edge oxlnetutils.edge.serviceUnavailable @" +
                              HttpUtils::extractHostFromHttpUrl(edge_.url("/edge/busy")));
 }
 

@@ -1,6 +1,6 @@
-// Shared pieces of the HTTP clients' integration tests: a listener that records notifications, a reporter
-// that records network events, HTTPS servers under a fresh test PKI, the real certificate verifier over a
-// trust file, and raw sockets for the failures a well-behaved server never shows.
+// Shared pieces of the HTTP clients' integration tests: a listener that records notifications, HTTPS servers
+// under a fresh test PKI, the real certificate verifier over a trust file, and raw sockets for the failures a
+// well-behaved server never shows.
 #pragma once
 
 #include <arpa/inet.h>
@@ -10,7 +10,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -19,7 +18,6 @@
 #include <mutex>
 #include <string>
 #include <thread>
-#include <utility>
 #include <vector>
 
 #include "oxl/cert/common/CertVerifier.h"
@@ -27,7 +25,6 @@
 #include "oxl/cert/platform/PlatformCertVerifier.h"
 #include "oxl/http/BasicHttpClientImpl.h"
 #include "oxl/http/HttpClientListener.h"
-#include "oxl/http/HttpNetworkEventReporter.h"
 #include "oxl/http/NamePinning.h"
 #include "oxl/http/Request.h"
 #include "oxl/netutils/GlobalInit.h"
@@ -36,6 +33,7 @@
 #include "support/Dnsmasq.h"
 #include "support/HttpServerFixture.h"
 #include "support/LogCapture.h"
+#include "support/RecordingReporter.h"
 #include "support/TestPki.h"
 
 namespace oxl::http::test {
@@ -116,42 +114,7 @@ class RecordingListener : public HttpClientListener {
     std::atomic<size_t> progressCalls_{0};
 };
 
-// Records network events as "KIND LABEL" ("edge LABEL SERVER" for infrastructure events).
-class RecordingReporter : public HttpNetworkEventReporter {
-  public:
-    void hintNetworkInterfaceMightHaveDropped(const std::string& label) override { add("dropped " + label); }
-    void hintNetworkStackNotReady(const std::string& label) override { add("stack " + label); }
-    void hintNetworkIsInUse(const std::string& label) override { add("in-use " + label); }
-    void edgeInfrastructureEvent(const std::string& label, const std::string& server) override {
-        add("edge " + label + " " + server);
-    }
-    // The events so far, which are forgotten.
-    std::vector<std::string> take() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return std::exchange(events_, {});
-    }
-    // How many events carried `label`, whatever their kind.
-    size_t count(const std::string& label) const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return static_cast<size_t>(std::count_if(events_.begin(), events_.end(), [&](const std::string& e) {
-            const size_t start = e.find(' ') + 1;
-            const size_t end = e.find(' ', start);
-            return e.compare(start, end == std::string::npos ? std::string::npos : end - start, label) == 0;
-        }));
-    }
-    size_t total() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return events_.size();
-    }
-
-  private:
-    void add(std::string event) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        events_.push_back(std::move(event));
-    }
-    mutable std::mutex mutex_;
-    std::vector<std::string> events_;
-};
+using oxl::test::RecordingReporter;
 
 // The library's own certificate verifier, trusting only the roots in `trustFile`.
 inline std::shared_ptr<CertVerifier> realVerifier(const std::string& trustFile) {
