@@ -1,8 +1,3 @@
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -15,6 +10,7 @@
 #include "oxl/edge/EdgeDetectionControllerImpl.h"
 #include "oxl/edge/EdgeTransitionDetectionControllerImpl.h"
 #include "support/Dnsmasq.h"
+#include "support/LoopbackListener.h"
 #include "support/RunTool.h"
 #include "support/WaitFor.h"
 #include "unit/edge/EdgeTestSupport.h"
@@ -27,34 +23,7 @@ using oxl::test::DnsmasqRecords;
 
 using oxl::test::waitFor;
 
-// A TCP listener on 127.0.0.1 that accepts connections in the kernel backlog; closing it refuses them.
-class LoopbackListener {
-  public:
-    LoopbackListener() {
-        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof(address);
-        if (fd_ >= 0 && ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
-            ::listen(fd_, 64) == 0 &&
-            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-            port_ = ntohs(address.sin_port);
-        }
-    }
-    ~LoopbackListener() { close(); }
-    void close() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-            fd_ = -1;
-        }
-    }
-    uint16_t port() const { return port_; }
-
-  private:
-    int fd_ = -1;
-    uint16_t port_ = 0;
-};
+using oxl::test::LoopbackListener;
 
 using Sensing = test::RecordingSensingObserver;
 using Visibility = test::RecordingVisibilityObserver;

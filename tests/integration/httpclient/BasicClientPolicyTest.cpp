@@ -68,28 +68,6 @@ class ScriptedTransformer : public EdgeTransformer {
     std::mutex mutex_;
 };
 
-class RecordingReporter : public HttpNetworkEventReporter {
-  public:
-    void hintNetworkInterfaceMightHaveDropped(const std::string& label) override { add("dropped " + label); }
-    void hintNetworkStackNotReady(const std::string& label) override { add("stack " + label); }
-    void hintNetworkIsInUse(const std::string& label) override { add("in-use " + label); }
-    void edgeInfrastructureEvent(const std::string& label, const std::string& server) override {
-        add("edge " + label + " " + server);
-    }
-    std::vector<std::string> take() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return std::exchange(events_, {});
-    }
-
-  private:
-    void add(std::string event) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        events_.push_back(std::move(event));
-    }
-    std::mutex mutex_;
-    std::vector<std::string> events_;
-};
-
 class BasicClientPolicyTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -190,7 +168,7 @@ TEST_F(BasicClientPolicyTest, ARewrittenRequestAnswersUnderTheCallersUrlWithoutE
 TEST_F(BasicClientPolicyTest, EveryFinishedTransferReportsOneEvent) {
     Response response;
     ASSERT_EQ(client_->execute(request(), response), R::SUCCESS);
-    EXPECT_EQ(reporter_->take(), std::vector<std::string>{"in-use oxlnetutils.http.clientRequestSuccessful"});
+    EXPECT_EQ(reporter_->take(), std::vector<std::string>{"inUse oxlnetutils.http.clientRequestSuccessful"});
 
     EXPECT_EQ(client_->execute(std::make_shared<Request>(url(refusedPort())), response),
               R::HOST_UNREACHABLE_ERROR);
@@ -200,7 +178,7 @@ TEST_F(BasicClientPolicyTest, EveryFinishedTransferReportsOneEvent) {
     ASSERT_EQ(client_->executeWithFailover(std::make_shared<Request>(url(refusedPort(), "/page")),
                                            {origin_.url("/page")}, response),
               R::SUCCESS);
-    EXPECT_EQ(reporter_->take(), std::vector<std::string>{"in-use oxlnetutils.http.clientRequestSuccessful"});
+    EXPECT_EQ(reporter_->take(), std::vector<std::string>{"inUse oxlnetutils.http.clientRequestSuccessful"});
 
     // A transfer that never reached libcurl reports nothing.
     EXPECT_EQ(client_->execute(std::make_shared<Request>(""), response), R::URL_NOT_SET_ERROR);
@@ -221,8 +199,8 @@ TEST_F(BasicClientPolicyTest, EdgeErrorAnswersOfASuccessfulTransferReachTheRepor
     EXPECT_EQ(req->getOptions()->url, origin_.url("/page"));
     const auto events = reporter_->take();
     ASSERT_EQ(events.size(), 2u);
-    EXPECT_EQ(events[0], "in-use oxlnetutils.http.clientRequestSuccessful");
-    EXPECT_EQ(events[1], "edge oxlnetutils.edge.serviceUnavailable " +
+    EXPECT_EQ(events[0], "inUse oxlnetutils.http.clientRequestSuccessful");
+    EXPECT_EQ(events[1], "edge oxlnetutils.edge.serviceUnavailable @" +
                              HttpUtils::extractHostFromHttpUrl(edge_.url("/edge/busy")));
 }
 

@@ -1,11 +1,12 @@
-// Shared pieces of the basic client's integration tests: a listener that records notifications, HTTPS
-// servers under a fresh test PKI, the real certificate verifier over a trust file, and raw sockets for the
-// failures a well-behaved server never shows.
+// Shared pieces of the HTTP clients' integration tests: a listener that records notifications, HTTPS servers
+// under a fresh test PKI, the real certificate verifier over a trust file, and raw sockets for the failures a
+// well-behaved server never shows.
 #pragma once
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -28,31 +29,43 @@
 #include "oxl/http/Request.h"
 #include "oxl/netutils/GlobalInit.h"
 #include "oxl/netutils/adapters/HttpCertAdapter.h"
+#include "oxl/runtime/Thread.h"
 #include "support/Dnsmasq.h"
 #include "support/HttpServerFixture.h"
 #include "support/LogCapture.h"
+#include "support/RecordingReporter.h"
 #include "support/TestPki.h"
 
 namespace oxl::http::test {
 
-// Everything one notification carried.
+// Everything one notification carried, and the thread that delivered it.
 struct Notification {
     enum Kind { COMPLETED, FAILED } kind;
     unsigned int requestId = 0;
     HttpClientResult::Result result = HttpClientResult::UNKNOWN_ERROR;
     int responseCode = 0;
     std::string body;
+    std::string url;
     std::thread::id thread;
+    std::string threadName;
 };
 
 class RecordingListener : public HttpClientListener {
   public:
     void onRequestFailed(unsigned int requestId, HttpClientResult::Result result) override {
-        record({Notification::FAILED, requestId, result, 0, {}, std::this_thread::get_id()});
+        record({Notification::FAILED,
+                requestId,
+                result,
+                0,
+                {},
+                {},
+                std::this_thread::get_id(),
+                oxl::Thread::getCurrentThreadName()});
     }
     void onRequestCompleted(unsigned int requestId, Response& response) override {
         record({Notification::COMPLETED, requestId, HttpClientResult::SUCCESS, response.responseCode,
-                response.getBodyAsString(), std::this_thread::get_id()});
+                response.getBodyAsString(), response.url, std::this_thread::get_id(),
+                oxl::Thread::getCurrentThreadName()});
     }
     void onRequestProgress(unsigned int requestId, const ProgressData& progress) override {
         progressCalls_.fetch_add(1);
@@ -70,6 +83,20 @@ class RecordingListener : public HttpClientListener {
         std::lock_guard<std::mutex> lock(mutex_);
         return notifications_;
     }
+    size_t size() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return notifications_.size();
+    }
+    // The notifications of one request (more than one is a fault).
+    std::vector<Notification> notesFor(unsigned int requestId) const {
+        std::vector<Notification> found;
+        for (const auto& n : notifications()) {
+            if (n.requestId == requestId) {
+                found.push_back(n);
+            }
+        }
+        return found;
+    }
     size_t progressCalls() const { return progressCalls_.load(); }
 
     std::function<void(unsigned int, const ProgressData&)> onProgress;
@@ -86,6 +113,8 @@ class RecordingListener : public HttpClientListener {
     std::vector<Notification> notifications_;
     std::atomic<size_t> progressCalls_{0};
 };
+
+using oxl::test::RecordingReporter;
 
 // The library's own certificate verifier, trusting only the roots in `trustFile`.
 inline std::shared_ptr<CertVerifier> realVerifier(const std::string& trustFile) {
@@ -139,8 +168,9 @@ inline uint16_t refusedPort() {
     return oxl::test::freeLoopbackPort();
 }
 
-// Accepts connections on a loopback port, reads the request and closes each one, before any byte of a
-// response or right after the given raw answer.
+// Accepts connections on a loopback port, reads the request head and closes each one, before any byte of a
+// response or right after the given raw answer. The first request head is kept: what a proxy sees of a
+// CONNECT, for example.
 class ClosingServer {
   public:
     explicit ClosingServer(std::string answer = {}) : answer_(std::move(answer)) {
@@ -164,8 +194,13 @@ class ClosingServer {
                     return;
                 }
                 // Read what the client sent so the close is an orderly end of a started exchange.
-                char buffer[4096];
-                (void)::recv(client, buffer, sizeof(buffer), 0);
+                const std::string head = readHead(client);
+                {
+                    std::lock_guard<std::mutex> lock(mutex_);
+                    if (accepted_ == 0) {
+                        firstRequest_ = head;
+                    }
+                }
                 if (!answer_.empty()) {
                     (void)::send(client, answer_.data(), answer_.size(), MSG_NOSIGNAL);
                 }
@@ -184,13 +219,38 @@ class ClosingServer {
     }
     uint16_t port() const { return port_; }
     size_t accepted() const { return accepted_.load(); }
+    // The head of the first request, complete once its client has seen the answer or the close.
+    std::string firstRequest() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return firstRequest_;
+    }
 
   private:
+    // Up to the blank line ending the head; a client that sends no HTTP (a TLS hello) gets two seconds.
+    static std::string readHead(int client) {
+        std::string head;
+        char buffer[4096];
+        while (head.find("\r\n\r\n") == std::string::npos && head.size() < 65536) {
+            pollfd pfd{client, POLLIN, 0};
+            if (::poll(&pfd, 1, 2000) <= 0) {
+                break;
+            }
+            const ssize_t n = ::recv(client, buffer, sizeof(buffer), 0);
+            if (n <= 0) {
+                break;
+            }
+            head.append(buffer, static_cast<size_t>(n));
+        }
+        return head;
+    }
+
     const std::string answer_;
     int fd_ = -1;
     uint16_t port_ = 0;
     std::atomic<bool> stopping_{false};
     std::atomic<size_t> accepted_{0};
+    mutable std::mutex mutex_;
+    std::string firstRequest_;
     std::thread thread_;
 };
 

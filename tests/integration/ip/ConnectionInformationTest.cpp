@@ -1,8 +1,4 @@
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,7 +15,9 @@
 #include "oxl/ip/ConnectionInformation.h"
 #include "oxl/ip/IpFamilyPreferencePolicy.h"
 #include "oxl/netutils/GlobalInit.h"
+#include "support/Dnsmasq.h"
 #include "support/LogCapture.h"
+#include "support/LoopbackListener.h"
 #include "support/RunTool.h"
 
 using namespace oxl::ip;
@@ -35,85 +33,11 @@ class CurlEnvironment : public ::testing::Environment {
 };
 const auto* const curlEnvironment = ::testing::AddGlobalTestEnvironment(new CurlEnvironment);
 
-// A real TCP listener on a loopback address and a free port. Connections complete in the kernel's backlog;
-// acceptPeer() takes one and reports the address it came from.
-class Listener {
-  public:
-    explicit Listener(int family) : family_(family) {
-        fd_ = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (fd_ < 0) {
-            return;
-        }
-        sockaddr_storage addr{};
-        socklen_t len = 0;
-        if (family == AF_INET) {
-            auto* a = reinterpret_cast<sockaddr_in*>(&addr);
-            a->sin_family = AF_INET;
-            a->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            len = sizeof(sockaddr_in);
-        } else {
-            int one = 1;
-            ::setsockopt(fd_, IPPROTO_IPV6, IPV6_V6ONLY, &one, sizeof(one));
-            auto* a = reinterpret_cast<sockaddr_in6*>(&addr);
-            a->sin6_family = AF_INET6;
-            a->sin6_addr = in6addr_loopback;
-            len = sizeof(sockaddr_in6);
-        }
-        if (::bind(fd_, reinterpret_cast<sockaddr*>(&addr), len) != 0 || ::listen(fd_, 64) != 0 ||
-            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-            ::close(fd_);
-            fd_ = -1;
-            return;
-        }
-        port_ = family == AF_INET ? ntohs(reinterpret_cast<sockaddr_in*>(&addr)->sin_port)
-                                  : ntohs(reinterpret_cast<sockaddr_in6*>(&addr)->sin6_port);
-    }
-    ~Listener() { close(); }
-    Listener(const Listener&) = delete;
-    Listener& operator=(const Listener&) = delete;
-
-    bool ok() const { return fd_ >= 0; }
-    uint32_t port() const { return port_; }
-    void close() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-            fd_ = -1;
-        }
-    }
-
-    // The peer address of the next pending connection, or "" when none arrives within the wait.
-    std::string acceptPeer(int waitMs) {
-        pollfd p{fd_, POLLIN, 0};
-        if (::poll(&p, 1, waitMs) <= 0) {
-            return {};
-        }
-        sockaddr_storage peer{};
-        socklen_t len = sizeof(peer);
-        const int conn = ::accept(fd_, reinterpret_cast<sockaddr*>(&peer), &len);
-        if (conn < 0) {
-            return {};
-        }
-        ::close(conn);
-        char text[INET6_ADDRSTRLEN] = {};
-        const void* src = family_ == AF_INET
-                              ? static_cast<const void*>(&reinterpret_cast<sockaddr_in*>(&peer)->sin_addr)
-                              : static_cast<const void*>(&reinterpret_cast<sockaddr_in6*>(&peer)->sin6_addr);
-        ::inet_ntop(family_, src, text, sizeof(text));
-        return text;
-    }
-
-  private:
-    int family_;
-    int fd_ = -1;
-    uint16_t port_ = 0;
-};
+using oxl::test::LoopbackListener;
 
 // A port on which nothing listens: bound once, then released.
 uint32_t closedPort() {
-    Listener l(AF_INET);
-    const uint32_t port = l.port();
-    l.close();
-    return port;
+    return oxl::test::freeLoopbackPort();
 }
 
 class ConnectionInformationIT : public ::testing::Test {
@@ -136,7 +60,7 @@ constexpr uint32_t kTimeout = 10;
 }  // namespace
 
 TEST_F(ConnectionInformationIT, ReportsTheAddressesOfARealLoopbackConnection) {
-    Listener listener(AF_INET);
+    LoopbackListener listener(AF_INET);
     ASSERT_TRUE(listener.ok());
     auto info = withPolicy(IpFamilyPreferencePolicy::DUAL_STACK_POLICY);
     oxl::test::LogCapture capture;
@@ -161,7 +85,7 @@ TEST_F(ConnectionInformationIT, ClosedPortCannotConnect) {
 }
 
 TEST_F(ConnectionInformationIT, FamilyPolicyRestrictsTheConnectionWithoutFallback) {
-    Listener v4(AF_INET);
+    LoopbackListener v4(AF_INET);
     ASSERT_TRUE(v4.ok());
     // A name that resolves (through pinning) only to the IPv4 listener.
     ASSERT_TRUE(NamePinning::instance().pin("v4only.probe.test", v4.port(), "127.0.0.1"));
@@ -198,7 +122,7 @@ TEST_F(ConnectionInformationIT, FamilyPolicyRestrictsTheConnectionWithoutFallbac
 }
 
 TEST_F(ConnectionInformationIT, Ipv6LiteralsAreProbedOverIpv6) {
-    Listener v6(AF_INET6);
+    LoopbackListener v6(AF_INET6);
     if (!v6.ok()) {
         GTEST_SKIP() << "no IPv6 loopback on this machine";
     }
@@ -215,7 +139,7 @@ TEST_F(ConnectionInformationIT, Ipv6LiteralsAreProbedOverIpv6) {
 }
 
 TEST_F(ConnectionInformationIT, FailedPolicyEnforcementObeysFailureManagement) {
-    Listener listener(AF_INET);
+    LoopbackListener listener(AF_INET);
     ASSERT_TRUE(listener.ok());
     auto broken = std::make_shared<IpFamilyPreferencePolicy>(
         static_cast<IpFamilyPreferencePolicy::PolicyValue::Value>(5));
@@ -243,7 +167,7 @@ TEST_F(ConnectionInformationIT, FailedPolicyEnforcementObeysFailureManagement) {
 }
 
 TEST_F(ConnectionInformationIT, DefaultsFollowTheStoreAndAbsentPolicyIsNoObstacle) {
-    Listener listener(AF_INET);
+    LoopbackListener listener(AF_INET);
     ASSERT_TRUE(listener.ok());
     auto info = ConnectionInformation::buildConnectionInformation();
     {
@@ -261,7 +185,7 @@ TEST_F(ConnectionInformationIT, DefaultsFollowTheStoreAndAbsentPolicyIsNoObstacl
 }
 
 TEST_F(ConnectionInformationIT, ConcurrentProbesAreIndependent) {
-    Listener listener(AF_INET);
+    LoopbackListener listener(AF_INET);
     ASSERT_TRUE(listener.ok());
     const uint32_t closed = closedPort();
     auto info = withPolicy(IpFamilyPreferencePolicy::DUAL_STACK_POLICY);
@@ -292,7 +216,7 @@ TEST(ProbeCommandIT, PrintsTheResultAndRejectsBadInputInOneLine) {
     if (oxlnetPath().empty()) {
         GTEST_SKIP() << "the oxlnet tool was not found (set OXLNET)";
     }
-    Listener listener(AF_INET);
+    LoopbackListener listener(AF_INET);
     ASSERT_TRUE(listener.ok());
     const std::string port = std::to_string(listener.port());
 

@@ -22,7 +22,7 @@ class MultiClientLifecycleTest : public ::testing::Test {
         ASSERT_TRUE(servers_.start());
         client_ = MultiHttpClientImpl::buildMultiHttpClientImpl(nullptr, realVerifier(servers_.trustFile()),
                                                                 nullptr);
-        listener_ = std::make_shared<NamingListener>();
+        listener_ = std::make_shared<RecordingListener>();
     }
 
     // Queues `count` requests for the five-second stream, spread over the three servers, half of them
@@ -49,7 +49,7 @@ class MultiClientLifecycleTest : public ::testing::Test {
 
     MultiServers servers_;
     std::shared_ptr<MultiHttpClientImpl> client_;
-    std::shared_ptr<NamingListener> listener_;
+    std::shared_ptr<RecordingListener> listener_;
 };
 
 TEST_F(MultiClientLifecycleTest, CancelAllTellsEveryListenerOnceAndEmptiesTheMultiHandle) {
@@ -62,7 +62,7 @@ TEST_F(MultiClientLifecycleTest, CancelAllTellsEveryListenerOnceAndEmptiesTheMul
     EXPECT_EQ(client_->getHeldRequestCount(), 0u);
     EXPECT_EQ(listener_->size(), ids.size()) << "all told before cancelAllRequests returned";
     std::this_thread::sleep_for(300ms);
-    const auto notes = listener_->notes();
+    const auto notes = listener_->notifications();
     ASSERT_EQ(notes.size(), ids.size());
     std::set<unsigned int> told;
     for (const auto& n : notes) {
@@ -99,7 +99,7 @@ TEST_F(MultiClientLifecycleTest, DestroyingTheClientEndsItsThreadsAndReportsWhat
     const size_t told = listener_->size();
     EXPECT_EQ(told, ids.size()) << "every held request is reported before the destructor returns";
     std::set<unsigned int> seen;
-    for (const auto& n : listener_->notes()) {
+    for (const auto& n : listener_->notifications()) {
         EXPECT_EQ(n.result, R::REQUEST_LOST);
         seen.insert(n.requestId);
     }
@@ -146,7 +146,7 @@ TEST_F(MultiClientLifecycleTest, AListenerMayDropTheLastReferenceToTheClient) {
     // its threads go.
     ASSERT_TRUE(eventually([&] { return dropping->dropped.load(); }));
     ASSERT_TRUE(eventually([&] { return listener_->size() == ids.size(); }));
-    for (const auto& n : listener_->notes()) {
+    for (const auto& n : listener_->notifications()) {
         EXPECT_EQ(n.result, R::REQUEST_LOST);
     }
     EXPECT_TRUE(eventually([&] { return countThreadsNamed(processing) == 0; }, 5s));
@@ -188,7 +188,7 @@ TEST_F(MultiClientLifecycleTest, ThreadsComeAndGoWithTheirClient) {
         << before << " threads before, now " << joined(clientSideThreads());
     // Clients without an event reporter say so once each, not once per transfer.
     EXPECT_EQ(log.count("the network events of this client are dropped"), 3u);
-    for (const auto& n : listener_->notes()) {
+    for (const auto& n : listener_->notifications()) {
         EXPECT_EQ(n.result, R::SUCCESS);
     }
 }
@@ -209,7 +209,7 @@ TEST_F(MultiClientLifecycleTest, PipeliningIsSwitchedByTheProcessingThreadWithLi
         ASSERT_EQ(client_->enqueueRequest(r, id), E::SUCCESS);
     }
     ASSERT_TRUE(listener_->waitFor(2));
-    for (const auto& n : listener_->notes()) {
+    for (const auto& n : listener_->notifications()) {
         EXPECT_EQ(n.result, R::SUCCESS);
     }
 }

@@ -15,7 +15,6 @@
 
 #include "integration/httpclient/ClientTestSupport.h"
 #include "oxl/dns/DnsHostResolver.h"
-#include "oxl/http/HttpNetworkEventReporter.h"
 #include "oxl/http/MultiHttpClientImpl.h"
 #include "oxl/http/NamePinning.h"
 #include "oxl/runtime/Thread.h"
@@ -155,86 +154,6 @@ class MultiServers {
     std::array<std::unique_ptr<oxl::test::HttpServerFixture>, 3> servers_;
     std::array<bool, 3> pinned_{};
     std::atomic<bool> stopping_{false};
-};
-
-// Records every notification with the name of the thread that delivered it.
-class NamingListener : public HttpClientListener {
-  public:
-    struct Note {
-        unsigned int requestId = 0;
-        HttpClientResult::Result result = HttpClientResult::UNKNOWN_ERROR;
-        int responseCode = 0;
-        std::string body;
-        std::string url;
-        std::string thread;
-    };
-
-    void onRequestFailed(unsigned int requestId, HttpClientResult::Result result) override {
-        record({requestId, result, 0, {}, {}, oxl::Thread::getCurrentThreadName()});
-    }
-    void onRequestCompleted(unsigned int requestId, Response& response) override {
-        record({requestId, HttpClientResult::SUCCESS, response.responseCode, response.getBodyAsString(),
-                response.url, oxl::Thread::getCurrentThreadName()});
-    }
-
-    bool waitFor(size_t count, std::chrono::milliseconds timeout = 60s) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        return changed_.wait_for(lock, timeout, [&] { return notes_.size() >= count; });
-    }
-    std::vector<Note> notes() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return notes_;
-    }
-    size_t size() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return notes_.size();
-    }
-    // The notes of one request (more than one is a fault).
-    std::vector<Note> notesFor(unsigned int requestId) const {
-        std::vector<Note> found;
-        for (const auto& n : notes()) {
-            if (n.requestId == requestId) {
-                found.push_back(n);
-            }
-        }
-        return found;
-    }
-
-  private:
-    void record(Note note) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        notes_.push_back(std::move(note));
-        changed_.notify_all();
-    }
-
-    mutable std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<Note> notes_;
-};
-
-// Counts the network events by label.
-class CountingReporter : public HttpNetworkEventReporter {
-  public:
-    void hintNetworkInterfaceMightHaveDropped(const std::string& label) override { add(label); }
-    void hintNetworkStackNotReady(const std::string& label) override { add(label); }
-    void hintNetworkIsInUse(const std::string& label) override { add(label); }
-    void edgeInfrastructureEvent(const std::string& label, const std::string&) override { add(label); }
-    size_t count(const std::string& label) const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return static_cast<size_t>(std::count(labels_.begin(), labels_.end(), label));
-    }
-    size_t total() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return labels_.size();
-    }
-
-  private:
-    void add(const std::string& label) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        labels_.push_back(label);
-    }
-    mutable std::mutex mutex_;
-    std::vector<std::string> labels_;
 };
 
 // "MHttp-P-002a": a prefix, a dash and a client number in four hexadecimal digits.

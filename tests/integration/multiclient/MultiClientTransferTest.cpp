@@ -33,11 +33,11 @@ class MultiClientTransferTest : public ::testing::Test {
     void SetUp() override {
         ASSERT_TRUE(servers_.start());
         ASSERT_TRUE(dns_.isRunning()) << dns_.log();
-        reporter_ = std::make_shared<CountingReporter>();
+        reporter_ = std::make_shared<RecordingReporter>();
         resolver_ = std::make_shared<CountingResolver>();
         client_ = MultiHttpClientImpl::buildMultiHttpClientImpl(nullptr, realVerifier(servers_.trustFile()),
                                                                 reporter_, resolver_);
-        listener_ = std::make_shared<NamingListener>();
+        listener_ = std::make_shared<RecordingListener>();
     }
     void TearDown() override { client_.reset(); }
 
@@ -58,10 +58,10 @@ class MultiClientTransferTest : public ::testing::Test {
     MultiServers servers_;
     oxl::test::Dnsmasq dns_{oxl::test::DnsmasqRecords().addLocalDomain("multi.test")};
     oxl::dns::DnsUtilsScopedSetCustomServerAddress dnsScope_{dns_.address()};
-    std::shared_ptr<CountingReporter> reporter_;
+    std::shared_ptr<RecordingReporter> reporter_;
     std::shared_ptr<CountingResolver> resolver_;
     std::shared_ptr<MultiHttpClientImpl> client_;
-    std::shared_ptr<NamingListener> listener_;
+    std::shared_ptr<RecordingListener> listener_;
 };
 
 TEST_F(MultiClientTransferTest, TwoHundredTransfersInFlightEachReportedOnceWithItsOwnOutcome) {
@@ -95,7 +95,7 @@ TEST_F(MultiClientTransferTest, TwoHundredTransfersInFlightEachReportedOnceWithI
     ASSERT_TRUE(listener_->waitFor(COUNT)) << listener_->size() << " of " << COUNT;
     std::this_thread::sleep_for(300ms);  // a second notification would show up here
 
-    const auto notes = listener_->notes();
+    const auto notes = listener_->notifications();
     ASSERT_EQ(notes.size(), COUNT);
     std::map<R::Result, size_t> results;
     for (const auto& n : notes) {
@@ -108,7 +108,7 @@ TEST_F(MultiClientTransferTest, TwoHundredTransfersInFlightEachReportedOnceWithI
         ++results[n.result];
         // Transfers end on the processing thread; only the host check fails on the enqueue pool.
         if (k.result != R::UNRESOLVED_HOST_ERROR) {
-            EXPECT_EQ(n.thread, processingThread());
+            EXPECT_EQ(n.threadName, processingThread());
         }
     }
     std::set<unsigned int> distinct;
@@ -199,7 +199,7 @@ TEST_F(MultiClientTransferTest, DownloadsWriteEachOkBodyToItsOwnFileAndErrorBodi
               E::SUCCESS);
 
     ASSERT_TRUE(listener_->waitFor(sizes.size() + 1));
-    for (const auto& n : listener_->notes()) {
+    for (const auto& n : listener_->notifications()) {
         ASSERT_EQ(n.result, R::SUCCESS);
         if (n.requestId == errorId) {
             EXPECT_EQ(n.responseCode, 500);

@@ -308,27 +308,19 @@ TEST_F(EdgeDetectionControllerTest, ProperTransitionEventAndHints) {
     EXPECT_EQ(transition->labels().size(), before + 4) << "a stopped controller drops hints";
 }
 
-TEST(EdgeCapabilityPolicyTest, EnforceNamesAndVisibility) {
+TEST(EdgeCapabilityPolicyTest, EnforceSetsVisibility) {
     struct Case {
         int value;
-        std::string name;
-        std::string printed;
         oxl::common::Policy::PolicyEnforcingResult::EnforcingResult result;
         bool visibleAfter;
     };
     using R = oxl::common::Policy::PolicyEnforcingResult;
-    for (const auto& c : {Case{0, "EDGE_ENABLED", "ENABLED", R::SUCCESS, true},
-                          Case{1, "EDGE_DISABLED", "DISABLED", R::SUCCESS, false},
-                          Case{5, "5", "5", R::ENFORCING_FAILURE, true}}) {
+    for (const auto& c :
+         {Case{0, R::SUCCESS, true}, Case{1, R::SUCCESS, false}, Case{5, R::ENFORCING_FAILURE, true}}) {
         EdgeCapabilityPolicy policy(static_cast<EdgeCapabilityPolicy::PolicyValue::Value>(c.value));
         bool visible = true;
         EXPECT_EQ(policy.enforce(visible), c.result) << c.value;
         EXPECT_EQ(visible, c.visibleAfter) << c.value;
-        EXPECT_EQ(policy.getName(), c.name);
-        std::ostringstream os;
-        os << policy.getValue();
-        EXPECT_EQ(os.str(), c.printed);
-        EXPECT_EQ(policy.getNature(), oxl::common::Policy::PolicyNature::EDGE_CAPABILITY);
     }
     EXPECT_TRUE(EdgeCapabilityPolicy::EDGE_DISABLED_POLICY->equals(
         EdgeCapabilityPolicy(EdgeCapabilityPolicy::PolicyValue::DISABLED)));

@@ -78,8 +78,6 @@ TEST(EdgeDetectionDnsRecordReaderTest, EdgeQueryDiagnosticsByResult) {
         {DnsQueryResult::SUCCESS, false, true, 0, "None", 1},
         {DnsQueryResult::NO_RECORDS, false, false, 1, "No Records", 0},
         {DnsQueryResult::TIMEOUT, false, false, 2, "Time Out", 0},
-        {DnsQueryResult::DOMAIN_DOES_NOT_EXIST, false, false, 2, "Domain does not exist", 0},
-        {DnsQueryResult::NO_NETWORK, false, false, 2, "No Network", 0},
         {DnsQueryResult::SERVER_FAILURE, false, false, -1, "", 0},
     };
     for (const auto& c : cases) {

@@ -1,5 +1,5 @@
-// Seams shared by the edge hook tests: a host resolver that answers from a set, a clock that tests move,
-// and a global edge state whose visibility tests set.
+// Seams shared by the edge hook tests: a host resolver that answers from a set, the edge session tests'
+// clock and global edge state, and a transformer that records its calls.
 #pragma once
 
 #include <atomic>
@@ -18,6 +18,7 @@
 #include "oxl/http/Request.h"
 #include "oxl/http/Response.h"
 #include "oxl/netutils/GlobalEdgeStateController.h"
+#include "unit/edgestate/EdgeStateTestSupport.h"
 
 namespace oxl::test {
 
@@ -49,69 +50,12 @@ class SetResolver : public oxl::dns::DnsHostResolver {
     mutable std::map<std::string, int> calls_;
 };
 
-struct ManualClock {
-    std::atomic<std::int64_t> now{1'700'000'000};
-    std::function<std::int64_t()> fn() {
-        return [this] { return now.load(); };
-    }
-};
-
-class TestEdgeState : public oxl::edge::GlobalEdgeState {
-  public:
-    std::atomic<bool> internal{false};
-    std::atomic<bool> edge{false};
-    std::atomic<int> internalQueries{0};
-    std::atomic<int> edgeQueries{0};
-
-    void onVisibilityChange() override {}
-    bool isEdgeConnectivityAvailable() override {
-        ++edgeQueries;
-        return edge;
-    }
-    bool isInternalConnectivityAvailable() override {
-        ++internalQueries;
-        return internal;
-    }
-    std::string getEdgeDomain() override { return "edge.test"; }
-    void setEdgeDomain(const std::string&) override {}
-    void removeEdgeConfig() override {}
-    TerminateEdgeSessionResult::Result terminateEdgeSession() override {
-        return TerminateEdgeSessionResult::SUCCESS;
-    }
-    std::shared_ptr<oxl::edge::EdgeDetectionController> getEdgeDetectionController() override {
-        return nullptr;
-    }
-    // The rest of the interface is not used by the HTTP side.
-    void addObserver(const std::shared_ptr<oxl::edge::GlobalEdgeStateObserver>&) override {}
-    void removeObserver(const std::shared_ptr<oxl::edge::GlobalEdgeStateObserver>&) override {}
-    std::shared_ptr<oxl::edge::Credentials> getEdgeCredentials() override { return nullptr; }
-    GetEdgeConfigurationResult getEdgeConfiguration(const std::vector<std::string>&) override {
-        return GetEdgeConfigurationResult(GetEdgeConfigurationResult::EDGE_CONNECTIVITY_UNAVAILABLE);
-    }
-    GetEdgeConfigurationResult getEdgeConfiguration() override { return getEdgeConfiguration({}); }
-    GetEdgeConfigurationResult getEdgeConfigurationAsync(
-        const std::vector<std::string>&, const std::shared_ptr<oxl::edge::GetEdgeConfigurationListener>&,
-        RequestId& requestId) override {
-        requestId = 0;
-        return getEdgeConfiguration({});
-    }
-    GetEdgeConfigurationResult getEdgeConfigurationAsync(
-        const std::shared_ptr<oxl::edge::GetEdgeConfigurationListener>& listener,
-        RequestId& requestId) override {
-        return getEdgeConfigurationAsync({}, listener, requestId);
-    }
-    std::shared_ptr<oxl::edge::CredentialsManager> getCredentialsManager() override { return nullptr; }
-    void setCredentialsManager(std::shared_ptr<oxl::edge::CredentialsManager>) override {}
-    void setEdgeInfrastructureEventController(
-        std::shared_ptr<oxl::edge::EdgeInfrastructureEventController>) override {}
-    void setEdgeConfigRequest(std::shared_ptr<oxl::edge::EdgeConfigRequest>) override {}
-    bool addRecentlyFailedServer(const std::string&, unsigned int) override { return false; }
-    bool isOnHold() override { return false; }
-};
+using oxl::edge::test::ManualClock;
+using oxl::edge::test::RecordingEdgeState;
 
 // Publishes a state for one test and drops it afterwards.
 struct ScopedEdgeState {
-    std::shared_ptr<TestEdgeState> state = std::make_shared<TestEdgeState>();
+    std::shared_ptr<RecordingEdgeState> state = std::make_shared<RecordingEdgeState>();
     ScopedEdgeState() { oxl::netutils::GlobalEdgeStateController::setInstanceForTesting(state); }
     ~ScopedEdgeState() { oxl::netutils::GlobalEdgeStateController::resetForTesting(); }
     ScopedEdgeState(const ScopedEdgeState&) = delete;

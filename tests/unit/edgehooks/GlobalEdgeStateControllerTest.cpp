@@ -37,7 +37,7 @@ TEST(GlobalEdgeStateControllerTest, AccessorWaitsOneSecondThenThrows) {
 
 TEST(GlobalEdgeStateControllerTest, WaitingReadersGetAStatePublishedMeanwhile) {
     GlobalEdgeStateController::resetForTesting();
-    auto state = std::make_shared<oxl::test::TestEdgeState>();
+    auto state = std::make_shared<oxl::test::RecordingEdgeState>();
 
     // Two readers: a manual-reset wake-up must release both, not only one.
     auto reader = [] { return GlobalEdgeStateController::getGlobalEdgeState(); };
@@ -57,8 +57,8 @@ TEST(GlobalEdgeStateControllerTest, WaitingReadersGetAStatePublishedMeanwhile) {
 TEST(GlobalEdgeStateControllerTest, PublishResetAndNull) {
     GlobalEdgeStateController::resetForTesting();
     oxl::test::LogCapture log;
-    auto state = std::make_shared<oxl::test::TestEdgeState>();
-    auto other = std::make_shared<oxl::test::TestEdgeState>();
+    auto state = std::make_shared<oxl::test::RecordingEdgeState>();
+    auto other = std::make_shared<oxl::test::RecordingEdgeState>();
 
     GlobalEdgeStateController::setInstanceForTesting(state);
     EXPECT_TRUE(GlobalEdgeStateController::isInitialized());

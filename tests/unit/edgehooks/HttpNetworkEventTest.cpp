@@ -13,30 +13,14 @@
 #include "oxl/http/HttpNetworkEventReporter.h"
 #include "oxl/http/HttpNetworkEventUtils.h"
 #include "support/LogCapture.h"
+#include "support/RecordingReporter.h"
 
 namespace oxl::http {
 namespace {
 
 using R = HttpClientResult;
 
-class RecordingReporter : public HttpNetworkEventReporter {
-  public:
-    std::vector<std::string> events;
-    void hintNetworkInterfaceMightHaveDropped(const std::string& label) override {
-        events.push_back("dropped " + label);
-    }
-    void hintNetworkStackNotReady(const std::string& label) override {
-        events.push_back("notReady " + label);
-    }
-    void hintNetworkIsInUse(const std::string& label) override { events.push_back("inUse " + label); }
-    void edgeInfrastructureEvent(const std::string& label, const std::string& server) override {
-        std::string event = "edge ";
-        event += label;
-        event += " @";
-        event += server;
-        events.push_back(event);
-    }
-};
+using oxl::test::RecordingReporter;
 
 Response responseWith(int code, const char* server, const char* headerName = "Server") {
     Response response;
@@ -189,7 +173,7 @@ TEST(HttpNetworkEventTest, OutcomeGivesLabelsInOrder) {
 
         const HttpNetworkEvent event(reporter, transformer);
         event.notifyNetworkEventReporter(c.result, data, c.policy);
-        EXPECT_EQ(reporter->events, c.expected);
+        EXPECT_EQ(reporter->events(), c.expected);
         EXPECT_TRUE(transformer->calls.empty());
     }
     EXPECT_TRUE(
@@ -217,7 +201,7 @@ TEST(HttpNetworkEventTest, OnlyFailedEdgeUrlsBecomeFailoverEvents) {
     EXPECT_TRUE(failed[1].throughEdge);
 
     CurlTransfer::finish(*clientData, data, R::SUCCESS);
-    EXPECT_EQ(reporter->events,
+    EXPECT_EQ(reporter->events(),
               (std::vector<std::string>{"inUse oxlnetutils.http.clientRequestSuccessful",
                                         "edge edge.successful.failover.connectionTimeout @edge1.ext.test"}));
 }
@@ -230,12 +214,12 @@ TEST(HttpNetworkEventTest, MissingPiecesSendWhatCanBeSent) {
 
     // Without a transformer nothing counts as an edge request.
     HttpNetworkEvent(reporter, nullptr).notifyNetworkEventReporter(R::HOST_UNREACHABLE_ERROR, data, nullptr);
-    EXPECT_EQ(reporter->events, std::vector<std::string>{"dropped oxlnetutils.http.hostUnreachableError"});
+    EXPECT_EQ(reporter->events(), std::vector<std::string>{"dropped oxlnetutils.http.hostUnreachableError"});
 
-    reporter->events.clear();
+    reporter->take();
     auto transformer = std::make_shared<oxl::test::RecordingTransformer>();
     HttpNetworkEvent(reporter, transformer).notifyNetworkEventReporter(R::SUCCESS, nullptr, nullptr);
-    EXPECT_EQ(reporter->events, std::vector<std::string>{"inUse oxlnetutils.http.clientRequestSuccessful"});
+    EXPECT_EQ(reporter->events(), std::vector<std::string>{"inUse oxlnetutils.http.clientRequestSuccessful"});
 
     EXPECT_NO_THROW(
         HttpNetworkEvent(nullptr, transformer).notifyNetworkEventReporter(R::SUCCESS, data, nullptr));

@@ -1,6 +1,6 @@
-// Seams shared by the edge session unit tests: a clock moved by hand, a global edge state that records what
-// the infrastructure controller asks of it, a detection controller whose answers tests set, and a
-// configuration request that answers from a script per edge server.
+// Seams shared by the edge session and edge hook unit tests: a clock moved by hand, a global edge state that
+// answers from its members and records what is asked of it, a detection controller whose answers tests set,
+// and a configuration request that answers from a script per edge server.
 #pragma once
 
 #include <atomic>
@@ -53,9 +53,21 @@ class RecordingEdgeState : public GlobalEdgeState {
         calls_.clear();
     }
 
+    // Outside with the edge in view unless a test says otherwise; the queries are counted.
+    std::atomic<bool> internal{false};
+    std::atomic<bool> edge{true};
+    std::atomic<int> internalQueries{0};
+    std::atomic<int> edgeQueries{0};
+
     void onVisibilityChange() override {}
-    bool isEdgeConnectivityAvailable() override { return true; }
-    bool isInternalConnectivityAvailable() override { return false; }
+    bool isEdgeConnectivityAvailable() override {
+        ++edgeQueries;
+        return edge;
+    }
+    bool isInternalConnectivityAvailable() override {
+        ++internalQueries;
+        return internal;
+    }
     void addObserver(const std::shared_ptr<GlobalEdgeStateObserver>&) override {}
     void removeObserver(const std::shared_ptr<GlobalEdgeStateObserver>&) override {}
     std::shared_ptr<Credentials> getEdgeCredentials() override { return credentials; }

@@ -63,8 +63,6 @@ TEST(Base64Test, VariantCharactersWithoutPadding) {
     const Encoding& url64 = Base64urlEncoding::instance();
     // Lengths and the common alphabet are covered against OpenSSL below; these pin the variant characters.
     const Case cases[] = {
-        {url64, "ab", "YWI"},
-        {url64, "abc", "YWJj"},
         {url64, bytes({0xFB}), "-w"},
         {std64, bytes({0xFB, 0xFF}), "+/8"},
         {url64, bytes({0xFB, 0xFF}), "-_8"},
@@ -101,10 +99,8 @@ TEST(Base64Test, LineBreaksAfterEvery72Characters) {
         {53, 0, false},   // 71 characters
         {54, 1, true},    // exactly 72: the separator follows the last full group
         {55, 1, false},   // 72 + 2
-        {56, 1, false},   // 72 + 3
         {107, 1, false},  // 72 + 71
         {108, 2, true},   // 144
-        {162, 3, true},   // 216
         {1000, 18, false},
     };
     for (const auto& c : cases) {
